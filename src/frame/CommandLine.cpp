@@ -1,0 +1,50 @@
+#include "frame/CommandLine.h"
+
+#include <cstdio>
+#include "frame/Config.h"
+#include <unistd.h>
+
+namespace {
+
+void printLine(const char* text) {
+    std::fputs(text, stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+void printVersion() { printLine("brivox 0.1"); }
+
+void printUsage() {
+    printVersion();
+    printLine("");
+    printLine("Options:");
+    printLine("   -h      - show this help message");
+    printLine("   -c file - specify path to config file");
+    printLine("   -l file - override path to logfile specified in config");
+    printLine("   -L num  - override loglevel");
+    printLine("   -p file - override path to pidfile specified in config");
+    printLine("   -d      - do not go in background, all logging goes to stderr");
+    printLine("");
+}
+
+bool CommandLine::parse(int argc, char* argv[]) {
+    int option;
+    while ((option = getopt(argc, argv, "dc:l:L:p:h")) != -1) {
+        switch (option) {
+        case 'd': background = false; break;
+        case 'c': configPath = optarg; break;
+        case 'l': logfileOverride = optarg; break;
+        case 'p': pidfileOverride = optarg; break;
+        case 'L':
+            levelOverride = parseInt32(optarg);
+            levelGiven = true;
+            break;
+        default:  // 'h', an unknown option, or an option without its argument
+            showUsage = true;
+            return false;
+        }
+    }
+    return true;
+}

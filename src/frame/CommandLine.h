@@ -1,0 +1,23 @@
+// The daemon's command line: "-c file -l file -L num -p file -d -h".
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct CommandLine {
+    std::string configPath = "/usr/local/etc/brivox.conf";  // -c
+    std::string logfileOverride;                 // -l; empty keeps the file's logfile
+    std::string pidfileOverride;                 // -p; empty keeps the file's pidfile
+    bool background = true;                      // cleared by -d
+    std::int32_t levelOverride = 0;              // -L, as strtol reads it
+    bool levelGiven = false;                     // whether -L was given
+    bool showUsage = false;                      // -h, an unknown option or a missing argument
+
+    // Parses with getopt until the first non-option argument.
+    bool parse(int argc, char* argv[]);
+};
+
+// "brivox 0.1" on standard output.
+void printVersion();
+// The usage text on standard output.
+void printUsage();

@@ -1,0 +1,67 @@
+// The settings records and the configuration file they are loaded from.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+// The IRC side's settings; each field bears the name of its key.
+struct IRCConfig {
+    std::string irc_server = "127.0.0.1";       // host name or dotted IPv4 address
+    std::int32_t irc_port = 6667;                // TCP port of the server
+    std::string irc_channel = "#chat";          // the one channel joined and relayed
+    std::string irc_nick = "brivox";            // the bot's nick
+    std::string irc_realname = "brivox gate bot";  // real-name text at registration
+    std::string irc_username = "brivox";        // user name at registration
+    std::string irc_password;                    // server password; empty sends no PASS
+};
+
+// The hub side's settings.
+struct DCConfig {
+    std::string dc_server = "127.0.0.1";        // host name or dotted IPv4 address
+    std::int32_t dc_port = 411;                  // TCP port of the hub
+    std::string dc_nick = "brivox";             // the bot's nick on the hub
+    std::string dc_pass;                         // password sent when the hub asks
+    std::string dc_description = "brivox gate bot";  // description in $MyINFO
+    std::string dc_speed = "100";               // connection text in $MyINFO
+    std::int32_t dc_speed_val = 1;               // low 8 bits: status byte after dc_speed
+    std::string dc_email = "brivox@example.invalid";  // e-mail text in $MyINFO
+    std::string dc_share_size = "1073741825";   // share size, kept as decimal text
+};
+
+// The whole configuration.
+struct Config {
+    IRCConfig irc;                               // IRC settings
+    DCConfig dc;                                 // hub settings
+    std::string logfile;                         // log file used in the background
+    std::string pidfile;                         // empty: no pidfile
+    std::int32_t loglevel = 11;                  // log mask: Error, Warning, Notice
+    std::int32_t use_syslog = 0;                 // nonzero: syslog in the background
+    std::map<std::string, std::string> rawValues;  // every pair read from the file
+
+    Config() = default;
+    // Assembles the settings both clients finally use with the general
+    // settings of another record; rawValues stays empty.
+    Config(const IRCConfig& ircSettings, const DCConfig& dcSettings, const Config& general);
+
+    // Reads the file at path. False when it cannot be opened or read; the
+    // record is then left as it was.
+    bool load(const std::string& path);
+};
+
+// One entry of the key table: the key, 'i' or 's', and the field it fills.
+struct ConfigKey {
+    const char* key;
+    char type;                                   // 'i', 's', or 0 for the end marker
+    std::int32_t* (*intField)(Config&);          // set for 'i' entries only
+    std::string* (*stringField)(Config&);        // set for 's' entries only
+};
+
+// The 20 known keys in table order, ended by a marker whose type is 0.
+extern const ConfigKey configKeys[];
+
+// text converted as strtol does with base 10, keeping the low 32 bits.
+std::int32_t parseInt32(const std::string& text);
+
+// text without every leading and trailing occurrence of c.
+std::string trim(std::string text, char c);

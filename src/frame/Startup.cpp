@@ -1,0 +1,57 @@
+#include "frame/Startup.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "frame/CommandLine.h"
+#include "frame/Config.h"
+#include "frame/Log.h"
+#include "frame/Pidfile.h"
+
+namespace {
+
+// In the background the sink is chosen just before detaching, so that a log
+// file that cannot be opened is still reported on the operator's terminal.
+int goToBackground(const Config& config) {
+    if (!initLogging(config.use_syslog != 0, config.logfile))
+        logMessage(Error, "Unable to initalize logging");
+    if (daemon(1, 0) < 0) {
+        logMessage(Error, "daemon() failed, exiting", true);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int startBrivox(int argc, char* argv[]) {
+    Config config;
+    CommandLine commandLine;
+    if (!commandLine.parse(argc, argv)) {
+        printUsage();
+        return 0;
+    }
+    // A write to a peer that has gone comes back as EPIPE instead of ending
+    // the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    if (!config.load(commandLine.configPath)) {
+        logMessage(Error, "Failed to load config. Exiting", true);
+        return 1;
+    }
+    setLogMask(commandLine.levelGiven ? commandLine.levelOverride : config.loglevel);
+    if (!commandLine.logfileOverride.empty())
+        config.logfile = commandLine.logfileOverride;
+    if (!commandLine.pidfileOverride.empty())
+        config.pidfile = commandLine.pidfileOverride;
+
+    if (commandLine.background) {
+        const int status = goToBackground(config);
+        if (status != 0)
+            return status;
+    }
+    if (!config.pidfile.empty() && !writePidfile(config.pidfile))
+        logMessage(Error, "Unable to write pidfile", true);
+    return 0;
+}

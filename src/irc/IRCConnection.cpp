@@ -1,0 +1,49 @@
+#include "irc/IRCConnection.h"
+
+#include "frame/Log.h"
+
+namespace {
+
+const char kLineEnd[] = "\r\n";
+
+}  // namespace
+
+IRCConnection::~IRCConnection() = default;
+
+std::string cleanIRCLine(const std::string& text) {
+    std::string line = text.size() > IRCConnection::kMaxLineBody ? text.substr(0, IRCConnection::kMaxLineBody) : text;
+    for (char& c : line)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return line;
+}
+
+bool IRCConnection::readMessage(std::string& out) {
+    if (!isConnected())
+        return false;
+    _read();
+    const std::size_t end = inbuf.findTerminator(kLineEnd);
+    if (end == ByteBuffer::npos) {
+        if (inbuf.size() > kMaxIncompleteLine)
+            dropOverLimit("IRCConnection::readMessage()", "an unterminated line", inbuf.size(),
+                          kMaxIncompleteLine);
+        return false;
+    }
+    out.assign(inbuf.view().substr(0, end));
+    if (logEnabled(Traffic))
+        logMessage(Traffic, trafficLine("from ", sockfd, out));
+    inbuf.consume(end + 2);
+    return true;
+}
+
+bool IRCConnection::writeMessage(const std::string& message) {
+    if (!isConnected())
+        return false;
+    const std::string line = cleanIRCLine(message);
+    outbuf.append(line);
+    if (logEnabled(Traffic))
+        logMessage(Traffic, trafficLine("to ", sockfd, line));
+    outbuf.append(kLineEnd);
+    _write();
+    return true;
+}

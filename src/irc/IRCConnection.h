@@ -1,0 +1,20 @@
+// The IRC server link: lines ended by CR LF.
+#pragma once
+
+#include "net/Connection.h"
+
+class IRCConnection : public Connection {
+public:
+    // An unterminated line longer than this is not IRC (the protocol allows
+    // 512 bytes; message tags add at most 8 KiB): the peer is dropped.
+    static constexpr std::size_t kMaxIncompleteLine = 64 * 1024;
+    // The protocol's 512 bytes per line, less the CR LF.
+    static constexpr std::size_t kMaxLineBody = 510;
+
+    ~IRCConnection() override;
+    bool readMessage(std::string& out) override;
+    bool writeMessage(const std::string& message) override;
+};
+
+// The text with CR and LF turned into spaces and cut to kMaxLineBody bytes.
+std::string cleanIRCLine(const std::string& text);

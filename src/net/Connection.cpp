@@ -1,0 +1,279 @@
+#include "net/Connection.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "frame/Log.h"
+
+namespace {
+
+std::chrono::milliseconds currentWaitLimit = Connection::kDefaultWaitLimit;
+
+ssize_t sendBytes(int fd, const char* bytes, std::size_t count) {
+#ifdef MSG_NOSIGNAL
+    // A peer that has gone must come back as EPIPE, not as SIGPIPE.
+    return send(fd, bytes, count, MSG_NOSIGNAL);
+#else
+    return write(fd, bytes, count);
+#endif
+}
+
+timeval toTimeval(std::chrono::milliseconds duration) {
+    timeval tv;
+    tv.tv_sec = static_cast<time_t>(duration.count() / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((duration.count() % 1000) * 1000);
+    return tv;
+}
+
+}  // namespace
+
+std::string Connection::trafficLine(const char* direction, int fd, std::string_view bytes) {
+    std::string line = direction;
+    line += std::to_string(fd);
+    line += " > ";
+    line.append(bytes.data(), bytes.size());
+    return line;
+}
+
+Connection::Connection() : connected(false), sockfd(-1) {}
+
+Connection::~Connection() {
+    if (connected) {
+        inbuf.clear();
+        outbuf.clear();
+        close(sockfd);
+        connected = false;
+    }
+}
+
+void Connection::setWaitLimit(std::chrono::milliseconds limit) { currentWaitLimit = limit; }
+std::chrono::milliseconds Connection::waitLimit() { return currentWaitLimit; }
+
+bool Connection::isConnected() const { return connected; }
+
+bool Connection::hasQueuedOutput() const { return connected && !outbuf.empty(); }
+
+void Connection::flushOutput() { _write(); }
+
+int Connection::addToFdSet(fd_set* set) const {
+    if (!connected)
+        return -1;
+    FD_SET(sockfd, set);
+    return sockfd;
+}
+
+void Connection::closeLink() {
+    if (!connected)
+        return;
+    close(sockfd);
+    connected = false;
+}
+
+int Connection::Disconnect() {
+    if (!connected)
+        return 0;
+    inbuf.clear();
+    outbuf.clear();
+    connected = false;
+    return close(sockfd);
+}
+
+int Connection::Connect(const struct sockaddr* address, socklen_t length) {
+    if (connected)
+        Disconnect();
+    // A new link starts clean: half a message from a dead link must not be
+    // glued to the new one, nor stale output sent to a new peer.
+    inbuf.clear();
+    outbuf.clear();
+
+    sockfd = socket(address->sa_family, SOCK_STREAM, 0);
+    if (sockfd < 0) {
+        logMessage(Error, "Connection::Connect(): socket(2) failed", true);
+        std::exit(1);
+    }
+    if (sockfd >= FD_SETSIZE) {
+        logMessage(Error, "Connection::Connect(): socket descriptor " + std::to_string(sockfd) +
+                              " does not fit in select(2) sets of " + std::to_string(FD_SETSIZE));
+        close(sockfd);
+        return -1;
+    }
+    const int flags = fcntl(sockfd, F_GETFL);
+    if (flags < 0) {
+        logMessage(Error, "Connection::Connect(): fcntl(2)(socket,F_GETFL) failed", true);
+        std::exit(1);
+    }
+    if (fcntl(sockfd, F_SETFL, flags | O_NONBLOCK) < 0) {
+        logMessage(Error, "Connection::Connect(): fcntl(2)(socket,F_SETFL) failed", true);
+        std::exit(1);
+    }
+    // The socket is non-blocking already, so that the connect itself can be
+    // given up after the wait limit instead of the system's minutes.
+    int result;
+    do {
+        result = connect(sockfd, address, length);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0 && errno != EINPROGRESS) {
+        logMessage(Error, "Connection::Connect(): connect(2) failed", true);
+        close(sockfd);
+        return -1;
+    }
+    connected = true;
+    if (result < 0 && !finishConnect())
+        return -1;
+    return 0;
+}
+
+// Waits for a connect in progress to end; on failure the socket is closed.
+bool Connection::finishConnect() {
+    const Readiness readiness = waitUntil(true);
+    if (readiness == Readiness::TimedOut) {
+        logMessage(Error, "Connection::Connect(): connect(2) timed out after " +
+                              std::to_string(currentWaitLimit.count()) + " ms");
+        closeLink();
+        return false;
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (readiness == Readiness::Closed || getsockopt(sockfd, SOL_SOCKET, SO_ERROR, &error, &size) < 0)
+        error = errno;
+    if (error != 0) {
+        errno = error;
+        logMessage(Error, "Connection::Connect(): connect(2) failed", true);
+        closeLink();
+        return false;
+    }
+    return true;
+}
+
+void Connection::_read() {
+    if (!connected)
+        return;
+    char buffer[4096];
+    while (inbuf.size() < kMaxBufferedInput) {
+        const ssize_t got = read(sockfd, buffer, sizeof buffer);
+        if (got > 0) {
+            inbuf.append(buffer, static_cast<std::size_t>(got));
+            if (logEnabled(Debug))
+                logMessage(Debug, trafficLine("from ", sockfd, std::string_view(buffer, got)));
+            continue;
+        }
+        if (got == 0) {
+            closeLink();
+            return;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return;
+        // Any other read error leaves a dead socket that select would report
+        // as readable for ever: end the link like a reset.
+        if (errno == ECONNRESET)
+            logMessage(Notice, "Connection::_read():", true);
+        else
+            logMessage(Notice, "Connection::_read(): read(2) failed:", true);
+        closeLink();
+        return;
+    }
+}
+
+void Connection::_write() {
+    if (!connected)
+        return;
+    while (!outbuf.empty()) {
+        const std::string_view pending = outbuf.view();
+        const ssize_t written = sendBytes(sockfd, pending.data(), pending.size());
+        if (written >= 0) {
+            if (logEnabled(Debug))
+                logMessage(Debug, trafficLine("to ", sockfd, pending.substr(0, written)));
+            outbuf.consume(static_cast<std::size_t>(written));
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        // A peer that has gone (EPIPE and the like) is handled as a reset, so
+        // that the client sees the link closed and logs in again.
+        if (errno == ECONNRESET)
+            logMessage(Notice, "Connection::_write()", true);
+        else
+            logMessage(Notice, "Connection::_write(): write(2) failed", true);
+        closeLink();
+        return;
+    }
+    if (outbuf.size() > kMaxUnsentOutput)
+        dropOverLimit("Connection::_write()", "unsent output", outbuf.size(), kMaxUnsentOutput);
+}
+
+void Connection::dropOverLimit(const char* operation, const char* what, std::size_t size,
+                               std::size_t limit) {
+    logMessage(Notice, std::string(operation) + ": " + what + " of " + std::to_string(size) +
+                           " bytes on descriptor " + std::to_string(sockfd) + " is over the limit of " +
+                           std::to_string(limit) + " bytes; closing the link");
+    closeLink();
+}
+
+Connection::Readiness Connection::waitUntil(bool forWriting) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + currentWaitLimit;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return Readiness::TimedOut;
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(sockfd, &set);
+        timeval timeout = toTimeval(left);
+        const int ready = select(sockfd + 1, forWriting ? nullptr : &set, forWriting ? &set : nullptr,
+                                 nullptr, &timeout);
+        if (ready > 0)
+            return Readiness::Ready;
+        if (ready == 0)
+            return Readiness::TimedOut;
+        if (errno != EINTR)
+            return Readiness::Closed;
+    }
+}
+
+bool Connection::waitMessage(std::string& out) {
+    if (!connected)
+        return false;
+    for (;;) {
+        if (readMessage(out))
+            return true;
+        if (!connected)
+            return false;
+        if (waitUntil(false) != Readiness::Ready) {
+            logMessage(Notice, "Connection::waitMessage(): no message from descriptor " +
+                                   std::to_string(sockfd) + " within " +
+                                   std::to_string(currentWaitLimit.count()) + " ms; closing the link");
+            closeLink();
+            return false;
+        }
+    }
+}
+
+bool Connection::sendMessage(const std::string& message) {
+    if (!connected)
+        return false;
+    bool writable = waitUntil(true) == Readiness::Ready;
+    if (writable)
+        writeMessage(message);
+    while (writable && connected && !outbuf.empty()) {
+        writable = waitUntil(true) == Readiness::Ready;
+        if (writable)
+            _write();
+    }
+    if (!connected)
+        return false;
+    if (!writable) {
+        logMessage(Notice, "Connection::sendMessage(): descriptor " + std::to_string(sockfd) +
+                               " took no output within " + std::to_string(currentWaitLimit.count()) +
+                               " ms; closing the link");
+        closeLink();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,77 @@
+// A TCP client connection with an input and an output buffer, shared by both
+// protocol sides. Subclasses supply the framing (readMessage, writeMessage).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <sys/select.h>
+#include <sys/socket.h>
+
+#include "net/ByteBuffer.h"
+
+class Connection {
+public:
+    // Output the peer does not drain beyond this is a dead or hostile peer:
+    // far above what a chat relay ever queues.
+    static constexpr std::size_t kMaxUnsentOutput = 4 * 1024 * 1024;
+    // _read stops draining the socket once this much input is buffered; the
+    // framing's own limit on one message lies below it.
+    static constexpr std::size_t kMaxBufferedInput = 8 * 1024 * 1024;
+    // A blocking wait (connect, waitMessage, sendMessage) without progress
+    // for this long gives up, so that a silent peer cannot freeze the daemon.
+    static constexpr std::chrono::milliseconds kDefaultWaitLimit{60 * 1000};
+
+    Connection();
+    virtual ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Takes one complete message out of the input, after draining the socket.
+    virtual bool readMessage(std::string& out) = 0;
+    // Frames one message, queues it and writes as far as the socket takes it.
+    virtual bool writeMessage(const std::string& message) = 0;
+    // Empties both buffers and closes the socket; 0 when nothing was open.
+    virtual int Disconnect();
+    // Blocks until readMessage yields, the link closes or the wait limit passes.
+    virtual bool waitMessage(std::string& out);
+    // writeMessage, then blocks until the output buffer is written out.
+    virtual bool sendMessage(const std::string& message);
+
+    // Opens a new link to an already resolved address: 0, or -1 on failure.
+    // A socket that cannot be created or made non-blocking ends the process.
+    int Connect(const struct sockaddr* address, socklen_t length);
+    bool isConnected() const;
+    // Adds the socket to set and returns it, or -1 when not connected.
+    int addToFdSet(fd_set* set) const;
+    // True while bytes wait in the output buffer for the socket.
+    bool hasQueuedOutput() const;
+    // Writes queued output as far as the socket takes it, without waiting.
+    void flushOutput();
+
+    // The wait limit for every connection of the process (tests shorten it).
+    static void setWaitLimit(std::chrono::milliseconds limit);
+    static std::chrono::milliseconds waitLimit();
+
+protected:
+    // Drains the socket into inbuf.
+    void _read();
+    // Pushes outbuf into the socket as far as it takes it.
+    void _write();
+    // Ends the link like a reset because the peer went over a size limit.
+    void dropOverLimit(const char* operation, const char* what, std::size_t size, std::size_t limit);
+    // Closes the socket and marks the link closed; the buffers are kept.
+    void closeLink();
+    // "from 5 > bytes" / "to 5 > bytes", the form of every traffic log line.
+    static std::string trafficLine(const char* direction, int fd, std::string_view bytes);
+
+    bool connected;        // true while sockfd is an open, connected socket
+    int sockfd;            // the socket; meaningful only while connected
+    ByteBuffer inbuf;      // received bytes not yet taken as messages
+    ByteBuffer outbuf;     // framed bytes the socket has not accepted yet
+
+private:
+    enum class Readiness { Ready, Closed, TimedOut };
+    Readiness waitUntil(bool forWriting);
+    bool finishConnect();
+};

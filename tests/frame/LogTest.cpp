@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <regex>
+#include <syslog.h>
+#include <unistd.h>
+
+#include "TempDir.h"
+#include "frame/Log.h"
+
+namespace {
+
+// Captures what logMessage writes to standard error while it lives.
+class StderrCapture {
+public:
+    StderrCapture() : path(dir.file("stderr")) {
+        std::fflush(stderr);
+        saved = dup(2);
+        std::FILE* f = std::freopen(path.c_str(), "w", stderr);
+        (void)f;
+    }
+    ~StderrCapture() { restore(); }
+    std::string text() {
+        std::fflush(stderr);
+        return readFile(path);
+    }
+    void restore() {
+        if (saved < 0)
+            return;
+        std::fflush(stderr);
+        dup2(saved, 2);
+        close(saved);
+        saved = -1;
+    }
+
+private:
+    TempDir dir;
+    std::string path;
+    int saved = -1;
+};
+
+class MaskGuard {
+public:
+    explicit MaskGuard(int mask) : old(logMask()) { setLogMask(mask); }
+    ~MaskGuard() { setLogMask(old); }
+
+private:
+    int old;
+};
+
+}  // namespace
+
+TEST(Log, OnlyErrorsAreWrittenBeforeTheMaskIsSet) {
+    EXPECT_EQ(logMask(), Error);
+}
+
+TEST(Log, LinesCarryALocalTimestampAndTheMessage) {
+    MaskGuard mask(11);
+    StderrCapture capture;
+    logMessage(Error, "something broke");
+    const std::string text = capture.text();
+    EXPECT_TRUE(std::regex_match(text, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d: something broke\n)")))
+        << text;
+}
+
+TEST(Log, DefaultMaskWritesErrorWarningNoticeOnly) {
+    MaskGuard mask(11);
+    StderrCapture capture;
+    logMessage(Error, "e");
+    logMessage(Warning, "w");
+    logMessage(Debug, "d");
+    logMessage(Notice, "n");
+    logMessage(Info, "i");
+    logMessage(Traffic, "t");
+    const std::string text = capture.text();
+    EXPECT_NE(text.find(": e\n"), std::string::npos);
+    EXPECT_NE(text.find(": w\n"), std::string::npos);
+    EXPECT_NE(text.find(": n\n"), std::string::npos);
+    EXPECT_EQ(text.find(": d\n"), std::string::npos);
+    EXPECT_EQ(text.find(": i\n"), std::string::npos);
+    EXPECT_EQ(text.find(": t\n"), std::string::npos);
+}
+
+TEST(Log, MaskZeroWritesNothingAndMinusOneEverything) {
+    {
+        MaskGuard mask(0);
+        StderrCapture capture;
+        logMessage(Error, "e");
+        EXPECT_EQ(capture.text(), "");
+    }
+    MaskGuard mask(-1);
+    StderrCapture capture;
+    logMessage(Debug, "d");
+    logMessage(Traffic, "t");
+    EXPECT_NE(capture.text().find(": d\n"), std::string::npos);
+    EXPECT_NE(capture.text().find(": t\n"), std::string::npos);
+}
+
+TEST(Log, TwoBitLevelIsWrittenWhenEitherBitIsInTheMask) {
+    MaskGuard mask(Warning);
+    StderrCapture capture;
+    logMessage(3, "two bits");
+    EXPECT_NE(capture.text().find("two bits"), std::string::npos);
+}
+
+TEST(Log, SystemErrorTextIsAppendedAndErrnoKept) {
+    MaskGuard mask(11);
+    StderrCapture capture;
+    errno = ENOENT;
+    logMessage(Error, "open", true);
+    EXPECT_EQ(errno, ENOENT);
+    errno = 0;
+    logMessage(Error, "zero", true);
+    const std::string text = capture.text();
+    EXPECT_NE(text.find(std::string("open: ") + std::strerror(ENOENT) + "\n"), std::string::npos);
+    EXPECT_NE(text.find(std::string("zero: ") + std::strerror(0) + "\n"), std::string::npos);
+}
+
+TEST(Log, SyslogPrioritiesFollowTheLevel) {
+    EXPECT_EQ(syslogPriority(Error), LOG_DAEMON | LOG_ERR);
+    EXPECT_EQ(syslogPriority(Warning), LOG_DAEMON | LOG_WARNING);
+    EXPECT_EQ(syslogPriority(Debug), LOG_DAEMON | LOG_DEBUG);
+    EXPECT_EQ(syslogPriority(Notice), LOG_DAEMON | LOG_NOTICE);
+    EXPECT_EQ(syslogPriority(Info), LOG_DAEMON | LOG_INFO);
+    EXPECT_EQ(syslogPriority(Traffic), LOG_DAEMON | LOG_INFO);
+    EXPECT_EQ(syslogPriority(3), LOG_DAEMON | LOG_ERR);
+    EXPECT_EQ(syslogPriority(0), LOG_DAEMON | LOG_ERR);
+}
+
+// The sink is process-wide, so each file-sink case runs in a child process.
+TEST(LogFile, AppendsToAnExistingFile) {
+    TempDir dir;
+    const std::string path = dir.write("brivox.log", "old line\n");
+    EXPECT_EXIT(
+        {
+            setLogMask(11);
+            if (!initLogging(false, path))
+                std::_Exit(2);
+            logMessage(Notice, "new line");
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    const std::string text = readFile(path);
+    EXPECT_EQ(text.rfind("old line\n", 0), 0u);
+    EXPECT_NE(text.find(": new line\n"), std::string::npos);
+}
+
+TEST(LogFile, UnopenableFileFailsAndStderrStaysTheSink) {
+    TempDir dir;
+    const std::string path = dir.file("no/such/dir/brivox.log");
+    EXPECT_EXIT(
+        {
+            setLogMask(11);
+            if (initLogging(false, path))
+                std::_Exit(2);
+            logMessage(Error, "still on stderr");
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "still on stderr");
+}
+
+TEST(LogFile, RenameAndSighupStartANewFile) {
+    TempDir dir;
+    const std::string path = dir.file("brivox.log");
+    const std::string rotated = dir.file("brivox.log.0");
+    EXPECT_EXIT(
+        {
+            setLogMask(11);
+            if (!initLogging(false, path))
+                std::_Exit(2);
+            logMessage(Notice, "before rotation");
+            std::rename(path.c_str(), rotated.c_str());
+            std::raise(SIGHUP);
+            logMessage(Notice, "after rotation");
+            // Every later SIGHUP is handled the same way.
+            std::rename(path.c_str(), (path + ".1").c_str());
+            std::raise(SIGHUP);
+            logMessage(Notice, "after second rotation");
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_NE(readFile(rotated).find("before rotation"), std::string::npos);
+    EXPECT_EQ(readFile(rotated).find("after rotation"), std::string::npos);
+    EXPECT_NE(readFile(path + ".1").find("after rotation"), std::string::npos);
+    EXPECT_EQ(readFile(path + ".1").find("before rotation"), std::string::npos);
+    EXPECT_NE(readFile(path).find("after second rotation"), std::string::npos);
+}
+
+TEST(LogFile, SyslogChoiceOpensNoFileAndLeavesSighupAlone) {
+    TempDir dir;
+    const std::string path = dir.file("unused.log");
+    EXPECT_EXIT(
+        {
+            if (!initLogging(true, path))
+                std::_Exit(2);
+            logMessage(Error, "to syslog with a % sign %s %n");
+            std::raise(SIGHUP);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGHUP), "");
+    EXPECT_EQ(readFile(path), "");
+}

@@ -1,0 +1,31 @@
+// A TCP listener on 127.0.0.1 with a free port, for tests that play a peer.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <netinet/in.h>
+
+#include "PeerSocket.h"
+
+class LoopbackListener {
+public:
+    LoopbackListener();
+    ~LoopbackListener();
+    LoopbackListener(const LoopbackListener&) = delete;
+    LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+    int port() const { return boundPort; }
+    // The listener's address, ready for Connection::Connect.
+    sockaddr_in address() const;
+    // Waits for the next client; nullptr after the deadline.
+    std::unique_ptr<PeerSocket> accept(std::chrono::milliseconds deadline = std::chrono::seconds(5));
+    // Stops listening (connects are then refused).
+    void close();
+
+private:
+    int fd = -1;
+    int boundPort = 0;
+};
+
+// A port on 127.0.0.1 that nothing listens on right now.
+int freeLoopbackPort();
