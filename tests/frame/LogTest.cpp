@@ -8,58 +8,17 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "LogCapture.h"
 #include "TempDir.h"
 #include "frame/Log.h"
 
-namespace {
-
-// Captures what logMessage writes to standard error while it lives.
-class StderrCapture {
-public:
-    StderrCapture() : path(dir.file("stderr")) {
-        std::fflush(stderr);
-        saved = dup(2);
-        std::FILE* f = std::freopen(path.c_str(), "w", stderr);
-        (void)f;
-    }
-    ~StderrCapture() { restore(); }
-    std::string text() {
-        std::fflush(stderr);
-        return readFile(path);
-    }
-    void restore() {
-        if (saved < 0)
-            return;
-        std::fflush(stderr);
-        dup2(saved, 2);
-        close(saved);
-        saved = -1;
-    }
-
-private:
-    TempDir dir;
-    std::string path;
-    int saved = -1;
-};
-
-class MaskGuard {
-public:
-    explicit MaskGuard(int mask) : old(logMask()) { setLogMask(mask); }
-    ~MaskGuard() { setLogMask(old); }
-
-private:
-    int old;
-};
-
-}  // namespace
 
 TEST(Log, OnlyErrorsAreWrittenBeforeTheMaskIsSet) {
     EXPECT_EQ(logMask(), Error);
 }
 
 TEST(Log, LinesCarryALocalTimestampAndTheMessage) {
-    MaskGuard mask(11);
-    StderrCapture capture;
+    LogCapture capture(11);
     logMessage(Error, "something broke");
     const std::string text = capture.text();
     EXPECT_TRUE(std::regex_match(text, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d: something broke\n)")))
@@ -67,8 +26,7 @@ TEST(Log, LinesCarryALocalTimestampAndTheMessage) {
 }
 
 TEST(Log, DefaultMaskWritesErrorWarningNoticeOnly) {
-    MaskGuard mask(11);
-    StderrCapture capture;
+    LogCapture capture(11);
     logMessage(Error, "e");
     logMessage(Warning, "w");
     logMessage(Debug, "d");
@@ -86,13 +44,11 @@ TEST(Log, DefaultMaskWritesErrorWarningNoticeOnly) {
 
 TEST(Log, MaskZeroWritesNothingAndMinusOneEverything) {
     {
-        MaskGuard mask(0);
-        StderrCapture capture;
+        LogCapture capture(0);
         logMessage(Error, "e");
         EXPECT_EQ(capture.text(), "");
     }
-    MaskGuard mask(-1);
-    StderrCapture capture;
+    LogCapture capture(-1);
     logMessage(Debug, "d");
     logMessage(Traffic, "t");
     EXPECT_NE(capture.text().find(": d\n"), std::string::npos);
@@ -100,15 +56,13 @@ TEST(Log, MaskZeroWritesNothingAndMinusOneEverything) {
 }
 
 TEST(Log, TwoBitLevelIsWrittenWhenEitherBitIsInTheMask) {
-    MaskGuard mask(Warning);
-    StderrCapture capture;
+    LogCapture capture(Warning);
     logMessage(3, "two bits");
     EXPECT_NE(capture.text().find("two bits"), std::string::npos);
 }
 
 TEST(Log, SystemErrorTextIsAppendedAndErrnoKept) {
-    MaskGuard mask(11);
-    StderrCapture capture;
+    LogCapture capture(11);
     errno = ENOENT;
     logMessage(Error, "open", true);
     EXPECT_EQ(errno, ENOENT);

@@ -76,8 +76,9 @@ std::string PeerSocket::readUntil(const std::string& terminator, std::chrono::mi
             return head;
         }
         if (!fill(std::chrono::milliseconds(millisLeft(end))))
-            throw std::runtime_error("test peer: no complete message (closed or timed out); had \"" +
-                                     buffered + "\"");
+            throw std::runtime_error("test peer: no complete message (closed or timed out) after " +
+                                     std::to_string(buffered.size()) + " bytes ending in \"" +
+                                     buffered.substr(buffered.size() > 80 ? buffered.size() - 80 : 0) + "\"");
     }
 }
 

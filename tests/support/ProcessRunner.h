@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "Eventually.h"
 #include "TempDir.h"
 
 class ProcessRunner {
@@ -50,7 +51,3 @@ std::string brivoxBinary();
 int runBrivoxToEnd(ProcessRunner& runner, const std::vector<std::string>& args);
 // True while a process with this id exists.
 bool processAlive(pid_t pid);
-// Waits for a condition, polling every 20 ms; false after the deadline.
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds deadline = std::chrono::seconds(10));
-#include "ProcessRunner.tpp"

@@ -1,7 +1,11 @@
+// Polls a condition until it holds or a deadline passes.
+#pragma once
+
+#include <chrono>
 #include <thread>
 
 template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds deadline) {
+bool eventually(Condition condition, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
     const auto end = std::chrono::steady_clock::now() + deadline;
     for (;;) {
         if (condition())

@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include "Eventually.h"
+#include "LogCapture.h"
+#include "LoopbackListener.h"
+#include "dc/DCConnection.h"
+#include "frame/Log.h"
+
+namespace {
+
+class DCConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const sockaddr_in address = listener.address();
+        ASSERT_EQ(connection.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        peer = listener.accept();
+        ASSERT_TRUE(peer);
+    }
+    bool readCommand(std::string& out) {
+        return eventually([&] { return connection.readMessage(out); }, std::chrono::seconds(5));
+    }
+
+    LoopbackListener listener;
+    DCConnection connection;
+    std::unique_ptr<PeerSocket> peer;
+};
+
+}  // namespace
+
+TEST_F(DCConnectionTest, CommandsAreCutAtThePipe) {
+    std::string out;
+    peer->send("$Lock abc Pk=x|$HubName test||<a> partial");
+    ASSERT_TRUE(readCommand(out));
+    EXPECT_EQ(out, "$Lock abc Pk=x");
+    ASSERT_TRUE(readCommand(out));
+    EXPECT_EQ(out, "$HubName test");
+    ASSERT_TRUE(readCommand(out));
+    EXPECT_EQ(out, "");
+    EXPECT_FALSE(connection.readMessage(out));
+    EXPECT_EQ(out, "");
+    peer->send(" done|");
+    ASSERT_TRUE(readCommand(out));
+    EXPECT_EQ(out, "<a> partial done");
+}
+
+TEST_F(DCConnectionTest, ReceivedEscapesAreTurnedBackAndLoggedAsReceived) {
+    LogCapture log(Traffic);
+    std::string out;
+    peer->send("<a> x&#124;y &#36;z &#124 &amp; &#36&#36;|");
+    ASSERT_TRUE(readCommand(out));
+    EXPECT_EQ(out, "<a> x|y $z &#124 &amp; &#36$");
+    EXPECT_TRUE(log.contains(" > <a> x&#124;y &#36;z &#124 &amp; &#36&#36;\n"));
+}
+
+TEST_F(DCConnectionTest, OnlyThePipeIsEscapedOnSending) {
+    LogCapture log(Traffic);
+    connection.writeMessage("<bot> a|b $c &#124; &");
+    EXPECT_EQ(peer->readUntil("|"), "<bot> a&#124;b $c &#124; &");
+    EXPECT_TRUE(log.contains(" > <bot> a&#124;b $c &#124; &\n"));
+    connection.writeMessage("");
+    EXPECT_EQ(peer->readUntil("|"), "");
+}
+
+TEST_F(DCConnectionTest, NulBytesAndHighBytesPassUnchanged) {
+    const std::string odd("<a> \0\xff\x80", 7);
+    connection.writeMessage(odd);
+    EXPECT_EQ(peer->readUntil("|"), odd);
+    peer->send(odd + "|");
+    std::string out;
+    ASSERT_TRUE(readCommand(out));
+    EXPECT_EQ(out, odd);
+}
+
+TEST_F(DCConnectionTest, ACompleteCommandIsStillDeliveredWhenTheHubHasClosed) {
+    peer->send("$Hello bot|$Hel");
+    peer->close();
+    std::string out;
+    ASSERT_TRUE(readCommand(out));
+    EXPECT_EQ(out, "$Hello bot");
+    ASSERT_TRUE(eventually([&] {
+        connection.readMessage(out);
+        return !connection.isConnected();
+    }));
+    EXPECT_FALSE(connection.readMessage(out));
+}
+
+TEST(DCConnectionClosed, BothOperationsRefuseSilently) {
+    LogCapture log(-1);
+    DCConnection connection;
+    std::string out = "kept";
+    EXPECT_FALSE(connection.readMessage(out));
+    EXPECT_FALSE(connection.writeMessage("x"));
+    EXPECT_EQ(out, "kept");
+    EXPECT_EQ(log.text(), "");
+}
+
+TEST(DCEscapes, AreSymmetricForThePipe) {
+    for (const std::string text : {"", "|", "a||b", "&#124;", "$&", "|&#36;|"})
+        EXPECT_EQ(unescapeDCText(escapeDCText(text)), unescapeDCText(text)) << text;
+    EXPECT_EQ(escapeDCText("||"), "&#124;&#124;");
+    EXPECT_EQ(unescapeDCText("&#124;&#36;&#124;&#36;"), "|$|$");
+    EXPECT_EQ(unescapeDCText("&&#124;"), "&|");
+}

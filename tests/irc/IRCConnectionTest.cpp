@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "Eventually.h"
+#include "LogCapture.h"
+#include "LoopbackListener.h"
+#include "frame/Log.h"
+#include "irc/IRCConnection.h"
+
+namespace {
+
+class IRCConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const sockaddr_in address = listener.address();
+        ASSERT_EQ(connection.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        peer = listener.accept();
+        ASSERT_TRUE(peer);
+    }
+    // Reads until a line comes or the deadline passes.
+    bool readLine(std::string& out) {
+        return eventually([&] { return connection.readMessage(out); }, std::chrono::seconds(5));
+    }
+
+    LoopbackListener listener;
+    IRCConnection connection;
+    std::unique_ptr<PeerSocket> peer;
+};
+
+}  // namespace
+
+TEST_F(IRCConnectionTest, LinesAreCutAtCrLfOnly) {
+    std::string out;
+    peer->send("first line\r\nsecond\r");
+    ASSERT_TRUE(readLine(out));
+    EXPECT_EQ(out, "first line");
+    EXPECT_FALSE(connection.readMessage(out));
+    EXPECT_EQ(out, "first line");
+    peer->send("\nthird has a lone \r and a bare \n inside\r\n\r\n");
+    ASSERT_TRUE(readLine(out));
+    EXPECT_EQ(out, "second");
+    ASSERT_TRUE(readLine(out));
+    EXPECT_EQ(out, "third has a lone \r and a bare \n inside");
+    ASSERT_TRUE(readLine(out));
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(IRCConnectionTest, ReceivedLinesAreLoggedAsTraffic) {
+    LogCapture log(Traffic);
+    peer->send(":server 001 bot :Welcome\r\n");
+    std::string out;
+    ASSERT_TRUE(readLine(out));
+    connection.writeMessage("JOIN #chat");
+    EXPECT_EQ(peer->readUntil("\r\n"), "JOIN #chat");
+    EXPECT_EQ(log.count(" > :server 001 bot :Welcome"), 1);
+    EXPECT_EQ(log.count(" > JOIN #chat"), 1);
+    EXPECT_TRUE(log.contains(": from "));
+    EXPECT_TRUE(log.contains(": to "));
+}
+
+TEST_F(IRCConnectionTest, LineBreaksInSentTextBecomeSpaces) {
+    connection.writeMessage("PRIVMSG #chat :one\r\ntwo\nthree\rfour");
+    EXPECT_EQ(peer->readUntil("\r\n"), "PRIVMSG #chat :one  two three four");
+    connection.writeMessage("");
+    EXPECT_EQ(peer->readUntil("\r\n"), "");
+}
+
+TEST_F(IRCConnectionTest, SentLinesAreCutTo510Bytes) {
+    const std::string exact(510, 'a');
+    connection.writeMessage(exact);
+    EXPECT_EQ(peer->readUntil("\r\n"), exact);
+    LogCapture log(Traffic);
+    connection.writeMessage(std::string(511, 'b'));
+    EXPECT_EQ(peer->readUntil("\r\n"), std::string(510, 'b'));
+    connection.writeMessage(std::string(2000, 'c') + "\n");
+    EXPECT_EQ(peer->readUntil("\r\n"), std::string(510, 'c'));
+    EXPECT_TRUE(log.contains(" > " + std::string(510, 'b') + "\n"));
+}
+
+TEST_F(IRCConnectionTest, ACompleteLineIsStillDeliveredWhenThePeerHasClosed) {
+    peer->send("last words\r\nunfinished");
+    peer->close();
+    std::string out;
+    ASSERT_TRUE(eventually([&] {
+        return connection.readMessage(out);
+    }));
+    EXPECT_EQ(out, "last words");
+    ASSERT_TRUE(eventually([&] { return !connection.isConnected() || connection.readMessage(out); }));
+    EXPECT_FALSE(connection.readMessage(out));
+    EXPECT_EQ(out, "last words");
+}
+
+TEST_F(IRCConnectionTest, AnEndlessLineIsDroppedAtTheLimit) {
+    LogCapture log;
+    const std::string chunk(16 * 1024, 'x');
+    std::string out;
+    for (int i = 0; i < 8 && connection.isConnected(); ++i) {
+        peer->send(chunk);
+        eventually([&] {
+            connection.readMessage(out);
+            return !connection.isConnected();
+        }, std::chrono::milliseconds(100));
+    }
+    EXPECT_FALSE(connection.isConnected());
+    EXPECT_TRUE(log.contains("IRCConnection::readMessage(): an unterminated line of "));
+    EXPECT_TRUE(log.contains("over the limit of 65536 bytes"));
+}
+
+TEST(IRCConnectionClosed, BothOperationsRefuseSilently) {
+    LogCapture log(-1);
+    IRCConnection connection;
+    std::string out = "kept";
+    EXPECT_FALSE(connection.readMessage(out));
+    EXPECT_FALSE(connection.writeMessage("x"));
+    EXPECT_EQ(out, "kept");
+    EXPECT_EQ(log.text(), "");
+}
+
+TEST(IRCLineCleaning, KeepsLengthAndBytes) {
+    EXPECT_EQ(cleanIRCLine(std::string("a\0b\r\nc", 6)), std::string("a\0b  c", 6));
+    EXPECT_EQ(cleanIRCLine(std::string(600, '\n')), std::string(510, ' '));
+}
