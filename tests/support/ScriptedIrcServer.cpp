@@ -1,0 +1,32 @@
+#include "ScriptedIrcServer.h"
+
+#include <stdexcept>
+
+void ScriptedIrcServer::accept(std::chrono::milliseconds deadline) {
+    client = listener.accept(deadline);
+    if (!client)
+        throw std::runtime_error("scripted IRC server: no client connected");
+}
+
+std::string ScriptedIrcServer::readLine(std::chrono::milliseconds deadline) {
+    return client->readUntil("\r\n", deadline);
+}
+
+void ScriptedIrcServer::sendLine(const std::string& line) { client->send(line + "\r\n"); }
+
+void ScriptedIrcServer::sendRaw(const std::string& bytes) { client->send(bytes); }
+
+std::string ScriptedIrcServer::readFor(std::chrono::milliseconds window) { return client->readFor(window); }
+
+void ScriptedIrcServer::welcome(const std::string& nick) {
+    for (const char* command : {"NICK ", "USER ", "JOIN "}) {
+        const std::string line = readLine();
+        if (line.compare(0, 5, command) != 0)
+            throw std::runtime_error("scripted IRC server: expected " + std::string(command) + "got " + line);
+    }
+    sendLine(":irc.scripted 001 " + nick + " :Welcome");
+}
+
+bool ScriptedIrcServer::clientClosed(std::chrono::milliseconds deadline) { return client->waitForClose(deadline); }
+
+void ScriptedIrcServer::dropClient() { client.reset(); }
