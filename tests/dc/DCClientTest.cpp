@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "Eventually.h"
+#include "LogCapture.h"
+#include "ScriptedHub.h"
+#include "dc/DCClient.h"
+#include "frame/Log.h"
+
+namespace {
+
+const char kUnresolvableHost[] = "no..such.host";
+
+class DCClientTest : public ::testing::Test {
+protected:
+    DCConfig settings() {
+        DCConfig config;
+        config.dc_port = hub.port();
+        return config;
+    }
+    // Runs the hub's side in the background while Connect blocks here.
+    template <typename Script>
+    bool connectWith(const DCConfig& config, Script script) {
+        EXPECT_TRUE(client.setConfig(config));
+        return connectAgain(script);
+    }
+    // Connect with the settings the client already has.
+    template <typename Script>
+    bool connectAgain(Script script) {
+        auto hubSide = std::async(std::launch::async, [&] {
+            hub.accept();
+            script();
+        });
+        const bool result = client.Connect();
+        hubSide.get();
+        return result;
+    }
+    bool loginWith(const HubLoginScript& script, HubUserInfo* info = nullptr,
+                   const DCConfig* config = nullptr) {
+        return connectWith(config ? *config : settings(), [&] {
+            const HubUserInfo seen = hub.login(script);
+            if (info)
+                *info = seen;
+        });
+    }
+
+    ScriptedHub hub;
+    DCClient client;
+};
+
+}  // namespace
+
+TEST_F(DCClientTest, LogsInAndAnnouncesItselfWithTheDefaults) {
+    HubUserInfo info;
+    ASSERT_TRUE(loginWith(HubLoginScript(), &info));
+    EXPECT_TRUE(client.isConnected());
+    EXPECT_EQ(info.nick, "brivox");
+    EXPECT_EQ(info.description, "brivox gate bot");
+    EXPECT_EQ(info.speed, "100");
+    EXPECT_EQ(info.statusByte, 1);
+    EXPECT_EQ(info.email, DCConfig().dc_email);
+    EXPECT_EQ(info.shareSize, "1073741825");
+}
+
+TEST_F(DCClientTest, AnswersOnlyThePartOfTheLockBeforeTheSpaceAndIgnoresWhatCameWithIt) {
+    HubLoginScript script;
+    script.lock = std::string("Lock\x80\xff\x01with~high$bytes`", 24);
+    script.extraWithLock = "$HubName x|<hubbot> welcome|$Hello ghost";
+    ASSERT_TRUE(loginWith(script));
+    EXPECT_EQ(client.getConfig().dc_nick, "brivox");
+}
+
+TEST_F(DCClientTest, TwoRefusalsInARowGiveTwoUnderscores) {
+    LogCapture log;
+    HubLoginScript script;
+    script.refusals = 2;
+    ASSERT_TRUE(loginWith(script));
+    EXPECT_EQ(client.getConfig().dc_nick, "brivox__");
+    EXPECT_EQ(hub.currentNick(), "brivox__");
+    EXPECT_EQ(log.count("already taken"), 2);
+    EXPECT_EQ(log.count("Nickname \"brivox_\" already taken"), 1);
+    EXPECT_EQ(log.count("Trying \"brivox__\"..."), 1);
+}
+
+TEST_F(DCClientTest, RefusalNamingTheNickIsARefusalToo) {
+    HubLoginScript script;
+    script.refusals = 1;
+    script.refusalsNameTheNick = true;
+    ASSERT_TRUE(loginWith(script));
+    EXPECT_EQ(client.getConfig().dc_nick, "brivox_");
+}
+
+TEST_F(DCClientTest, RefusalAfterWhichTheHubClosesFailsAndTheNextLoginUsesTheLongerNick) {
+    EXPECT_FALSE(connectWith(settings(), [&] {
+        hub.sendLock("abcdef");
+        hub.expectKey();
+        hub.expectValidateNick();
+        hub.send("$ValidateDenide brivox");
+        hub.dropClient();
+    }));
+    EXPECT_EQ(client.getConfig().dc_nick, "brivox_");
+    EXPECT_FALSE(client.isConnected());
+    EXPECT_TRUE(connectAgain([&] {
+        hub.sendLock("abcdef");
+        hub.expectKey();
+        EXPECT_EQ(hub.expectValidateNick(), "brivox_");
+        hub.send("$Hello brivox_");
+        hub.readCommand();
+        hub.readCommand();
+    }));
+}
+
+TEST_F(DCClientTest, CommandsThatOnlyBeginWithARecognisedWordAreIgnored) {
+    EXPECT_TRUE(connectWith(settings(), [&] {
+        hub.sendLock("abcdef");
+        hub.expectKey();
+        hub.expectValidateNick();
+        hub.send("$ValidateDenideX");
+        hub.send("$GetPass please");
+        hub.send("$BadPass no");
+        hub.send("$Hello");
+        hub.send("$Hello brivox");
+        EXPECT_EQ(hub.readCommand(), "$Version 1,0096");
+        hub.readCommand();
+    }));
+    EXPECT_EQ(client.getConfig().dc_nick, "brivox");
+}
+
+TEST_F(DCClientTest, AnswersThePasswordRequest) {
+    DCConfig config = settings();
+    config.dc_pass = "s3cret|x";
+    HubLoginScript script;
+    script.password = "s3cret&#124;x";
+    ASSERT_TRUE(loginWith(script, nullptr, &config));
+}
+
+TEST_F(DCClientTest, PasswordRequestWithoutPasswordGetsAnEmptyAnswer) {
+    EXPECT_TRUE(connectWith(settings(), [&] {
+        hub.sendLock("abcdef");
+        hub.expectKey();
+        hub.expectValidateNick();
+        hub.send("$GetPass");
+        EXPECT_EQ(hub.readCommand(), "$MyPass ");
+        hub.send("$Hello brivox");
+        hub.readCommand();
+        hub.readCommand();
+    }));
+}
+
+TEST_F(DCClientTest, RefusedPasswordClosesTheLinkWithOneErrorLine) {
+    LogCapture log;
+    EXPECT_FALSE(connectWith(settings(), [&] {
+        hub.sendLock("abcdef");
+        hub.expectKey();
+        hub.expectValidateNick();
+        hub.send("$GetPass");
+        hub.readCommand();
+        hub.send("$BadPass");
+        EXPECT_TRUE(hub.clientClosed());
+    }));
+    EXPECT_EQ(log.text().substr(21), "Hub said that our password is incorrect...\n");
+    fd_set set;
+    FD_ZERO(&set);
+    EXPECT_EQ(client.addToFdSet(&set), -1);
+}
+
+TEST_F(DCClientTest, HelloWithAnotherNickIsAdoptedEverywhere) {
+    HubLoginScript script;
+    script.helloNick = "renamed";
+    HubUserInfo info;
+    ASSERT_TRUE(loginWith(script, &info));
+    EXPECT_EQ(info.nick, "renamed");
+    EXPECT_EQ(client.getConfig().dc_nick, "renamed");
+    client.Disconnect();
+    EXPECT_EQ(hub.readCommand(), "$Quit renamed");
+}
+
+TEST_F(DCClientTest, HubClosingAtEachStageFailsWithoutAMessage) {
+    const int stages = 4;
+    for (int stage = 0; stage < stages; ++stage) {
+        LogCapture log;
+        EXPECT_FALSE(connectWith(settings(), [&] {
+            if (stage > 0)
+                hub.sendLock("abcdef");
+            if (stage > 1)
+                hub.expectKey();
+            if (stage > 2)
+                hub.expectValidateNick();
+            hub.dropClient();
+        })) << stage;
+        EXPECT_EQ(log.text(), "") << stage;
+        EXPECT_FALSE(client.isConnected());
+    }
+}
+
+TEST_F(DCClientTest, ShortLockIsRefusedWithAnErrorAndNoKey) {
+    LogCapture log;
+    EXPECT_FALSE(connectWith(settings(), [&] {
+        hub.send("$Lock x Pk=short");
+        EXPECT_TRUE(hub.clientClosed());
+        EXPECT_EQ(hub.readFor(std::chrono::milliseconds(0)), "");
+    }));
+    EXPECT_TRUE(log.contains("DCClient::Connect(): the hub sent a lock shorter than two bytes (\"x\")"));
+}
+
+TEST_F(DCClientTest, StatusByteIsTheLowByteOfTheSpeedValue) {
+    for (const int value : {0, 257}) {
+        DCConfig config = settings();
+        config.dc_speed_val = value;
+        config.dc_description = "with | pipe";
+        HubUserInfo info;
+        ASSERT_TRUE(loginWith(HubLoginScript(), &info, &config));
+        EXPECT_EQ(info.statusByte, value & 0xFF);
+        EXPECT_EQ(info.description, "with | pipe");
+    }
+}
+
+TEST_F(DCClientTest, RelayTrafficFlowsBothWaysAfterLogin) {
+    ASSERT_TRUE(loginWith(HubLoginScript()));
+    hub.userSays("alice", "a|b $c");
+    std::string command;
+    ASSERT_TRUE(eventually([&] { return client.getMessage(command) && command[0] == '<'; }));
+    EXPECT_EQ(command, "<alice> a|b $c");
+    client.sendMessage("<brivox> <bob> x|y $z");
+    EXPECT_EQ(hub.readChat(), "<brivox> <bob> x|y $z");
+}
+
+TEST_F(DCClientTest, HubGoingAwayDeliversTheLastCommandThenLogsOut) {
+    ASSERT_TRUE(loginWith(HubLoginScript()));
+    hub.userSays("alice", "last");
+    hub.dropClient();
+    std::string command;
+    ASSERT_TRUE(eventually([&] { return client.getMessage(command); }));
+    EXPECT_EQ(command, "<alice> last");
+    ASSERT_TRUE(eventually([&] {
+        client.getMessage(command);
+        return !client.isConnected();
+    }));
+    command = "kept";
+    EXPECT_FALSE(client.getMessage(command));
+    EXPECT_FALSE(client.sendMessage("<brivox> dropped"));
+    EXPECT_EQ(command, "kept");
+}
+
+TEST_F(DCClientTest, UnresolvableHubAndRefusedConnectAreReported) {
+    LogCapture log;
+    DCConfig config = settings();
+    config.dc_server = kUnresolvableHost;
+    ASSERT_TRUE(client.setConfig(config));
+    EXPECT_FALSE(client.Connect());
+    EXPECT_TRUE(log.contains("Can not resolve name \"no..such.host\"\n"));
+    EXPECT_TRUE(log.contains("DClient::Connect(): gethostbyname(3) failed: "));
+    hub.stopListening();
+    ASSERT_TRUE(client.setConfig(settings()));
+    EXPECT_FALSE(client.Connect());
+    EXPECT_TRUE(log.contains("DCClient::Connect(): cann't connect to requested address\n"));
+}
+
+TEST_F(DCClientTest, SetConfigRefusesMissingSettingsAndKeepsTheOld) {
+    ASSERT_TRUE(client.setConfig(settings()));
+    for (auto spoil : {+[](DCConfig& c) { c.dc_nick = ""; }, +[](DCConfig& c) { c.dc_server = ""; },
+                       +[](DCConfig& c) { c.dc_speed = ""; }, +[](DCConfig& c) { c.dc_port = 0; },
+                       +[](DCConfig& c) { c.dc_port = 65536; }}) {
+        DCConfig bad = settings();
+        bad.dc_description = "changed";
+        spoil(bad);
+        EXPECT_FALSE(client.setConfig(bad));
+        EXPECT_EQ(client.getConfig().dc_description, "brivox gate bot");
+    }
+    DCConfig optional = settings();
+    optional.dc_pass = optional.dc_description = optional.dc_email = optional.dc_share_size = "";
+    EXPECT_TRUE(client.setConfig(optional));
+}
+
+TEST_F(DCClientTest, QuitOnlyFromALoggedInClient) {
+    {
+        DCClient temporary;
+        DCConfig config = settings();
+        ASSERT_TRUE(temporary.setConfig(config));
+        auto hubSide = std::async(std::launch::async, [&] {
+            hub.accept();
+            hub.login();
+        });
+        ASSERT_TRUE(temporary.Connect());
+        hubSide.get();
+    }
+    EXPECT_EQ(hub.readCommand(), "$Quit brivox");
+    EXPECT_TRUE(hub.clientClosed());
+    DCClient never;
+    EXPECT_FALSE(never.Disconnect());
+}
+
+TEST(DCNickRefusal, BareWordOrWordAndNick) {
+    EXPECT_TRUE(isNickRefusal("$ValidateDenide"));
+    EXPECT_TRUE(isNickRefusal("$ValidateDenide brivox"));
+    EXPECT_FALSE(isNickRefusal("$ValidateDenideX"));
+    EXPECT_FALSE(isNickRefusal("$validatedenide"));
+}

@@ -1,0 +1,75 @@
+// A scripted NMDC hub for one client at a time. It checks what a real hub
+// checks: the key must answer its lock, and every main-chat line the client
+// sends must start with "<" and the client's current nick. Tests drive it
+// step by step; each read has a deadline and a mismatch throws.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "LoopbackListener.h"
+
+// The fields of a "$MyINFO $ALL " command.
+struct HubUserInfo {
+    std::string nick;
+    std::string description;
+    std::string speed;         // the connection text without its status byte
+    int statusByte = -1;
+    std::string email;
+    std::string shareSize;
+};
+
+// How the hub plays the login.
+struct HubLoginScript {
+    std::string lock = "EXTENDEDPROTOCOL_brivox_test_lock";
+    std::string extraWithLock = "$Supports NoGetINFO|$HubName Scripted hub";  // sent with the lock
+    int refusals = 0;              // "$ValidateDenide" answers before accepting
+    bool refusalsNameTheNick = false;  // "$ValidateDenide <nick>" as real hubs send
+    std::string password;          // ask for it with $GetPass when not empty
+    std::string helloNick;         // the nick in $Hello; empty: the one asked for
+};
+
+class ScriptedHub {
+public:
+    int port() const { return listener.port(); }
+    void accept(std::chrono::milliseconds deadline = std::chrono::seconds(10));
+    bool hasClient() const { return client != nullptr; }
+
+    // The whole login as scripted; returns the client's user information.
+    HubUserInfo login(const HubLoginScript& script = HubLoginScript());
+    // Single steps of a login.
+    void sendLock(const std::string& lock, const std::string& extra = "");
+    void expectKey();
+    std::string expectValidateNick();
+
+    // The next command from the client, as on the wire (escaped, without '|').
+    std::string readCommand(std::chrono::milliseconds deadline = std::chrono::seconds(5));
+    // The next main-chat line, after checking its speaker tag; other commands
+    // are skipped. Returned unescaped.
+    std::string readChat(std::chrono::milliseconds deadline = std::chrono::seconds(5));
+    // Raw bytes the client sent within the window.
+    std::string readFor(std::chrono::milliseconds window);
+    // Sends commands, each followed by '|'.
+    void send(const std::string& command);
+    // A chat line from another hub user, escaped as a hub does.
+    void userSays(const std::string& nick, const std::string& text);
+
+    const std::string& currentNick() const { return nick; }
+    void setNick(const std::string& newNick) { nick = newNick; }
+    bool clientClosed(std::chrono::milliseconds deadline = std::chrono::seconds(5));
+    void dropClient();
+    void stopListening() { listener.close(); }
+
+private:
+    LoopbackListener listener;
+    std::unique_ptr<PeerSocket> client;
+    std::string lastLock;
+    std::string nick;
+};
+
+// The key that answers lock, computed here independently of the daemon.
+std::string referenceKey(const std::string& lock);
+HubUserInfo parseMyInfo(const std::string& command);
+// "&#124;" and "&#36;" back to '|' and '$'.
+std::string hubUnescape(std::string text);
