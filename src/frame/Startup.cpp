@@ -8,6 +8,7 @@
 #include "frame/Config.h"
 #include "frame/Log.h"
 #include "frame/Pidfile.h"
+#include "frame/Relay.h"
 
 namespace {
 
@@ -26,7 +27,12 @@ int goToBackground(const Config& config) {
 }  // namespace
 
 int startBrivox(int argc, char* argv[]) {
+    // Destroyed in reverse order on every return: the hub client says $Quit,
+    // the IRC client QUIT, when they are logged in.
     Config config;
+    Translator translator;
+    IRCClient irc;
+    DCClient dc;
     CommandLine commandLine;
     if (!commandLine.parse(argc, argv)) {
         printUsage();
@@ -53,5 +59,10 @@ int startBrivox(int argc, char* argv[]) {
     }
     if (!config.pidfile.empty() && !writePidfile(config.pidfile))
         logMessage(Error, "Unable to write pidfile", true);
-    return 0;
+
+    Relay relay(config, translator, irc, dc);
+    const int status = relay.logIn();
+    if (status != 0)
+        return status;
+    relay.run();
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "LoopbackListener.h"
 #include "ProcessRunner.h"
 #include "TempDir.h"
 
@@ -19,6 +20,9 @@ const char kUsage[] =
     "   -p file - override path to pidfile specified in config\n"
     "   -d      - do not go in background, all logging goes to stderr\n"
     "\n";
+
+// An IRC server setting nobody answers, so that a run ends at the log-in.
+const std::string kNoServer = "irc_port = " + std::to_string(freeLoopbackPort()) + "\n";
 
 }  // namespace
 
@@ -57,46 +61,49 @@ TEST(Startup, ConfigDirectoryIsReportedLikeAMissingFile) {
 
 TEST(Startup, NonNumericLevelSilencesEverythingAfterTheConfigIsLoaded) {
     TempDir dir;
-    const std::string config = dir.write("brivox.conf", "pidfile = " + dir.file("no/dir/brivox.pid") + "\n");
+    const std::string config =
+        dir.write("brivox.conf", "pidfile = " + dir.file("no/dir/brivox.pid") + "\n" + kNoServer);
     ProcessRunner brivox;
-    EXPECT_EQ(runBrivoxToEnd(brivox, {"-d", "-L", "none", "-c", config}), 0);
+    EXPECT_EQ(runBrivoxToEnd(brivox, {"-d", "-L", "none", "-c", config}), 2);
     EXPECT_EQ(brivox.stderrText(), "");
 }
 
 TEST(Startup, ForegroundPidfileHoldsThePidAndANewline) {
     TempDir dir;
-    const std::string config = dir.write("brivox.conf", "pidfile = " + dir.file("brivox.pid") + "\n");
+    const std::string config = dir.write("brivox.conf", "pidfile = " + dir.file("brivox.pid") + "\n" + kNoServer);
     ProcessRunner brivox;
-    ASSERT_EQ(runBrivoxToEnd(brivox, {"-d", "-c", config}), 0);
+    ASSERT_EQ(runBrivoxToEnd(brivox, {"-d", "-c", config}), 2);
     EXPECT_EQ(readFile(dir.file("brivox.pid")), std::to_string(brivox.pid()) + "\n");
 }
 
 TEST(Startup, PidfileOverrideWinsAndAnEmptyOverrideKeepsTheFile) {
     TempDir dir;
-    const std::string config = dir.write("brivox.conf", "pidfile = " + dir.file("file.pid") + "\n");
+    const std::string config = dir.write("brivox.conf", "pidfile = " + dir.file("file.pid") + "\n" + kNoServer);
     ProcessRunner first;
-    ASSERT_EQ(runBrivoxToEnd(first, {"-d", "-c", config, "-p", dir.file("option.pid")}), 0);
+    ASSERT_EQ(runBrivoxToEnd(first, {"-d", "-c", config, "-p", dir.file("option.pid")}), 2);
     EXPECT_EQ(readFile(dir.file("option.pid")), std::to_string(first.pid()) + "\n");
     EXPECT_EQ(readFile(dir.file("file.pid")), "");
     ProcessRunner second;
-    ASSERT_EQ(runBrivoxToEnd(second, {"-d", "-c", config, "-p", ""}), 0);
+    ASSERT_EQ(runBrivoxToEnd(second, {"-d", "-c", config, "-p", ""}), 2);
     EXPECT_EQ(readFile(dir.file("file.pid")), std::to_string(second.pid()) + "\n");
 }
 
 TEST(Startup, UnwritablePidfileIsReportedAndTheRunGoesOn) {
     TempDir dir;
-    const std::string config = dir.write("brivox.conf", "pidfile = " + dir.file("no/dir/brivox.pid") + "\n");
+    const std::string config =
+        dir.write("brivox.conf", "pidfile = " + dir.file("no/dir/brivox.pid") + "\n" + kNoServer);
     ProcessRunner brivox;
-    EXPECT_EQ(runBrivoxToEnd(brivox, {"-d", "-c", config}), 0);
+    EXPECT_EQ(runBrivoxToEnd(brivox, {"-d", "-c", config}), 2);
     EXPECT_NE(brivox.stderrText().find("Unable to write pidfile: "), std::string::npos);
+    EXPECT_NE(brivox.stderrText().find("Connecting to IRC... \n"), std::string::npos);
 }
 
 TEST(Startup, ForegroundKeepsLoggingOnStderrWhateverTheFileSays) {
     TempDir dir;
     const std::string config = dir.write(
-        "brivox.conf", "logfile = " + dir.file("brivox.log") + "\npidfile = " + dir.file("x/p") + "\n");
+        "brivox.conf", "logfile = " + dir.file("brivox.log") + "\npidfile = " + dir.file("x/p") + "\n" + kNoServer);
     ProcessRunner brivox;
-    EXPECT_EQ(runBrivoxToEnd(brivox, {"-d", "-c", config}), 0);
+    EXPECT_EQ(runBrivoxToEnd(brivox, {"-d", "-c", config}), 2);
     EXPECT_NE(brivox.stderrText().find("Unable to write pidfile"), std::string::npos);
     EXPECT_EQ(readFile(dir.file("brivox.log")), "");
 }
@@ -115,7 +122,8 @@ TEST(Startup, BackgroundLogsToTheFileAndWritesTheDaemonsPid) {
 
 TEST(Startup, BackgroundReportsAnUnopenableLogFileOnTheTerminal) {
     TempDir dir;
-    const std::string config = dir.write("brivox.conf", "logfile = " + dir.file("no/dir/brivox.log") + "\n");
+    const std::string config =
+        dir.write("brivox.conf", "logfile = " + dir.file("no/dir/brivox.log") + "\n" + kNoServer);
     ProcessRunner brivox;
     EXPECT_EQ(runBrivoxToEnd(brivox, {"-c", config}), 0);
     EXPECT_NE(brivox.stderrText().find("Unable to initalize logging\n"), std::string::npos);
