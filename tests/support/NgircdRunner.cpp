@@ -12,7 +12,7 @@ const char kNgircd[] = "/usr/sbin/ngircd";
 
 bool NgircdRunner::available() { return access(kNgircd, X_OK) == 0; }
 
-NgircdRunner::NgircdRunner() : serverPort(freeLoopbackPort()) {
+NgircdRunner::NgircdRunner(bool penalties) : serverPort(freeLoopbackPort()) {
     dir.write("ngircd.conf",
               "[Global]\n"
               "Name = irc.brivox.test\n"
@@ -24,8 +24,9 @@ NgircdRunner::NgircdRunner() : serverPort(freeLoopbackPort()) {
               "[Limits]\n"
               "MaxConnectionsIP = 0\n"
               "MaxNickLength = 30\n"
-              "PingTimeout = 120\n"
-              "[Options]\n"
+              "PingTimeout = 120\n" +
+              std::string(penalties ? "" : "MaxPenaltyTime = 0\n") +
+              "[Options]\n" 
               "PAM = no\nIdent = no\nDNS = no\n");
     start();
 }

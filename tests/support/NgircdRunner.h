@@ -9,8 +9,10 @@
 
 class NgircdRunner {
 public:
-    // Starts the server and waits until it accepts connections.
-    NgircdRunner();
+    // Starts the server and waits until it accepts connections. Without
+    // penalties it handles every command at once instead of throttling each
+    // client to about one command a second after a short burst.
+    explicit NgircdRunner(bool penalties = true);
     ~NgircdRunner();
 
     static bool available();

@@ -1,0 +1,43 @@
+#include "RelayHarness.h"
+
+#include <stdexcept>
+#include <thread>
+
+RelayHarness::RelayHarness(bool serverPenalties) : ircServer(serverPenalties) {
+    alice = std::make_unique<IrcUser>(ircServer.port(), "alice");
+    alice->join("#chat");
+}
+
+RelayHarness::~RelayHarness() { brivox.stop(); }
+
+std::string RelayHarness::configText(const std::string& extraConfig) const {
+    return "irc_port = " + std::to_string(ircServer.port()) + "\n" +
+           "dc_port = " + std::to_string(hub.port()) + "\n" + extraConfig;
+}
+
+void RelayHarness::start(const std::string& extraConfig, const std::vector<std::string>& extraArgs) {
+    const std::string config = dir.write("brivox.conf", configText(extraConfig));
+    std::vector<std::string> args{"-d", "-c", config};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    brivox.start(brivoxBinary(), args);
+    hub.accept();
+    hub.login();
+    waitForBotJoin();
+}
+
+void RelayHarness::waitForBotJoin(const std::string& nick) { alice->waitFor(":" + nick + "!", std::chrono::seconds(20)); }
+
+void RelayHarness::waitUntilInChannel(IrcUser& user, const std::string& nick, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+        user.sendLine("NAMES #chat");
+        const std::string names = user.waitFor(" 353 ");
+        user.waitFor(" 366 ");
+        if ((names + " ").find(" " + nick + " ") != std::string::npos ||
+            (names + " ").find(":" + nick + " ") != std::string::npos ||
+            (names + " ").find("@" + nick + " ") != std::string::npos)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    throw std::runtime_error(nick + " did not join #chat");
+}

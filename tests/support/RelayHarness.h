@@ -1,0 +1,35 @@
+// The real brivox binary relaying between a real ngircd and the scripted hub,
+// with an IRC user in the channel: the set-up every end-to-end test shares.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "IrcUser.h"
+#include "NgircdRunner.h"
+#include "ProcessRunner.h"
+#include "ScriptedHub.h"
+#include "TempDir.h"
+
+class RelayHarness {
+public:
+    explicit RelayHarness(bool serverPenalties = true);
+    ~RelayHarness();
+
+    // Writes the config (extra lines appended) and starts brivox in the
+    // foreground; then plays the hub's login and waits for the bot's JOIN.
+    void start(const std::string& extraConfig = "", const std::vector<std::string>& extraArgs = {});
+    // Waits until the bot has joined the channel, as alice sees it.
+    void waitForBotJoin(const std::string& nick = "brivox");
+    std::string configText(const std::string& extraConfig) const;
+    // Asks the server with NAMES until user sees nick in the channel.
+    static void waitUntilInChannel(IrcUser& user, const std::string& nick,
+                                   std::chrono::milliseconds deadline = std::chrono::seconds(40));
+
+    TempDir dir;
+    NgircdRunner ircServer;
+    ScriptedHub hub;
+    std::unique_ptr<IrcUser> alice;
+    ProcessRunner brivox;
+};
