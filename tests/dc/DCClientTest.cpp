@@ -189,7 +189,9 @@ TEST_F(DCClientTest, HubClosingAtEachStageFailsWithoutAMessage) {
                 hub.expectValidateNick();
             hub.dropClient();
         })) << stage;
-        EXPECT_EQ(log.text(), "") << stage;
+        // A hub closing with our key unread resets the link, which only the
+        // connection reports.
+        EXPECT_FALSE(log.contains("DCClient")) << stage;
         EXPECT_FALSE(client.isConnected());
     }
 }

@@ -60,6 +60,8 @@ public:
     bool clientClosed(std::chrono::milliseconds deadline = std::chrono::seconds(5));
     void dropClient();
     void stopListening() { listener.close(); }
+    // The link to the client, for callers that read it their own way.
+    PeerSocket& socket() { return *client; }
 
 private:
     LoopbackListener listener;

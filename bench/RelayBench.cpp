@@ -1,0 +1,169 @@
+// Relayed lines per second and one-way latency in each direction, brivox
+// side by side with a plain byte forwarder between the same two fast
+// scripted peers; then the daemon's processor time while quiet and its
+// resident memory at idle and after 100,000 relayed lines.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "ProcessRunner.h"
+#include "ScriptedHub.h"
+#include "ScriptedIrcServer.h"
+
+#ifndef FORWARDER_BINARY
+#error "FORWARDER_BINARY must name the baseline forwarder"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kThroughputLines = 100000;
+constexpr int kLatencySamples = 2000;
+
+long long nowNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// One direction: how a text goes out of one peer and how it is cut at the other.
+struct Direction {
+    PeerSocket* sender;
+    std::string prefix;       // what the sending peer puts before the text
+    std::string terminator;   // ... and after it
+    PeerSocket* receiver;
+    std::string receivedEnd;  // the terminator as the receiving peer sees it
+};
+
+// The two peers and the relay between them: brivox or the forwarder.
+struct Setup {
+    ScriptedIrcServer irc;
+    ScriptedHub hub;
+    ProcessRunner relay;
+    TempDir dir;
+
+    explicit Setup(bool brivox) {
+        if (brivox) {
+            const std::string config = dir.write("bench.conf", "irc_port = " + std::to_string(irc.port()) +
+                                                                   "\ndc_port = " + std::to_string(hub.port()) + "\n");
+            relay.start(brivoxBinary(), {"-d", "-c", config});
+            irc.accept();
+            irc.welcome("brivox");
+            hub.accept();
+            hub.login();
+        } else {
+            relay.start(FORWARDER_BINARY, {std::to_string(irc.port()), std::to_string(hub.port())});
+            irc.accept();
+            hub.accept();
+        }
+        // brivox reframes; the forwarder passes each side's framing through.
+        toHub = {&irc.socket(), ":alice!a@h PRIVMSG #chat :", "\r\n", &hub.socket(), brivox ? "|" : "\r\n"};
+        toIrc = {&hub.socket(), "<carol> ", "|", &irc.socket(), brivox ? "\r\n" : "|"};
+    }
+    Direction toHub;
+    Direction toIrc;
+};
+
+// The send time carried at the end of a received message.
+long long sentAt(const std::string& message) { return std::stoll(message.substr(message.rfind(' ') + 1)); }
+
+double linesPerSecond(const Direction& d) {
+    const auto start = Clock::now();
+    std::thread writer([&] {
+        std::string batch;
+        for (int i = 0; i < kThroughputLines; ++i) {
+            batch += d.prefix + "line " + std::to_string(i) + " 0" + d.terminator;
+            if (batch.size() > 32768) {
+                d.sender->send(batch);
+                batch.clear();
+            }
+        }
+        d.sender->send(batch);
+    });
+    for (int i = 0; i < kThroughputLines; ++i)
+        d.receiver->readUntil(d.receivedEnd, std::chrono::seconds(60));
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    writer.join();
+    return kThroughputLines / seconds;
+}
+
+// Median and 99th percentile of one-way latency in microseconds, one
+// message in flight at a time.
+std::pair<double, double> latency(const Direction& d) {
+    std::vector<double> micros;
+    for (int i = 0; i < kLatencySamples; ++i) {
+        d.sender->send(d.prefix + "ping " + std::to_string(nowNanos()) + d.terminator);
+        const std::string got = d.receiver->readUntil(d.receivedEnd, std::chrono::seconds(10));
+        micros.push_back((nowNanos() - sentAt(got)) / 1000.0);
+    }
+    std::sort(micros.begin(), micros.end());
+    return {micros[micros.size() / 2], micros[micros.size() * 99 / 100]};
+}
+
+// Processor time (user + system) of a process so far, in seconds.
+double cpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(all.substr(all.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i == 14 || i == 15)
+            ticks += std::stol(field);
+    return static_cast<double>(ticks) / sysconf(_SC_CLK_TCK);
+}
+
+long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+struct Figures {
+    double toHubRate, toIrcRate;
+    std::pair<double, double> toHubLatency, toIrcLatency;
+};
+
+Figures measure(Setup& setup) {
+    Figures f;
+    f.toHubRate = linesPerSecond(setup.toHub);
+    f.toIrcRate = linesPerSecond(setup.toIrc);
+    f.toHubLatency = latency(setup.toHub);
+    f.toIrcLatency = latency(setup.toIrc);
+    return f;
+}
+
+}  // namespace
+
+int main() {
+    Setup brivox(true);
+    const pid_t pid = brivox.relay.pid();
+    const long idleKiB = residentKiB(pid);
+    const double cpuBefore = cpuSeconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    const double quietCpu = cpuSeconds(pid) - cpuBefore;
+    const Figures ours = measure(brivox);
+    const long loadedKiB = residentKiB(pid);
+
+    Setup forwarder(false);
+    const Figures base = measure(forwarder);
+
+    std::printf("%-28s %14s %14s %8s\n", "", "brivox", "forwarder", "ratio");
+    auto row = [](const char* name, double a, double b) { std::printf("%-28s %14.1f %14.1f %8.2f\n", name, a, b, a / b); };
+    row("irc->hub lines/s", ours.toHubRate, base.toHubRate);
+    row("hub->irc lines/s", ours.toIrcRate, base.toIrcRate);
+    row("irc->hub latency p50 (us)", ours.toHubLatency.first, base.toHubLatency.first);
+    row("irc->hub latency p99 (us)", ours.toHubLatency.second, base.toHubLatency.second);
+    row("hub->irc latency p50 (us)", ours.toIrcLatency.first, base.toIrcLatency.first);
+    row("hub->irc latency p99 (us)", ours.toIrcLatency.second, base.toIrcLatency.second);
+    std::printf("brivox cpu over 10 quiet s:  %.3f s\n", quietCpu);
+    std::printf("brivox resident memory:      %ld KiB idle, %ld KiB after %d lines each way\n", idleKiB,
+                loadedKiB, kThroughputLines);
+    return 0;
+}
