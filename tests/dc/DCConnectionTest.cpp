@@ -1,28 +1,16 @@
 #include <gtest/gtest.h>
 
+#include "ConnectedFixture.h"
 #include "Eventually.h"
 #include "LogCapture.h"
-#include "LoopbackListener.h"
 #include "dc/DCConnection.h"
 #include "frame/Log.h"
 
 namespace {
 
-class DCConnectionTest : public ::testing::Test {
+class DCConnectionTest : public ConnectedFixture<DCConnection> {
 protected:
-    void SetUp() override {
-        const sockaddr_in address = listener.address();
-        ASSERT_EQ(connection.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-        peer = listener.accept();
-        ASSERT_TRUE(peer);
-    }
-    bool readCommand(std::string& out) {
-        return eventually([&] { return connection.readMessage(out); }, std::chrono::seconds(5));
-    }
-
-    LoopbackListener listener;
-    DCConnection connection;
-    std::unique_ptr<PeerSocket> peer;
+    void SetUp() override { connect(); }
 };
 
 }  // namespace
@@ -30,16 +18,16 @@ protected:
 TEST_F(DCConnectionTest, CommandsAreCutAtThePipe) {
     std::string out;
     peer->send("$Lock abc Pk=x|$HubName test||<a> partial");
-    ASSERT_TRUE(readCommand(out));
+    ASSERT_TRUE(readWithin(out));
     EXPECT_EQ(out, "$Lock abc Pk=x");
-    ASSERT_TRUE(readCommand(out));
+    ASSERT_TRUE(readWithin(out));
     EXPECT_EQ(out, "$HubName test");
-    ASSERT_TRUE(readCommand(out));
+    ASSERT_TRUE(readWithin(out));
     EXPECT_EQ(out, "");
     EXPECT_FALSE(connection.readMessage(out));
     EXPECT_EQ(out, "");
     peer->send(" done|");
-    ASSERT_TRUE(readCommand(out));
+    ASSERT_TRUE(readWithin(out));
     EXPECT_EQ(out, "<a> partial done");
 }
 
@@ -47,7 +35,7 @@ TEST_F(DCConnectionTest, ReceivedEscapesAreTurnedBackAndLoggedAsReceived) {
     LogCapture log(Traffic);
     std::string out;
     peer->send("<a> x&#124;y &#36;z &#124 &amp; &#36&#36;|");
-    ASSERT_TRUE(readCommand(out));
+    ASSERT_TRUE(readWithin(out));
     EXPECT_EQ(out, "<a> x|y $z &#124 &amp; &#36$");
     EXPECT_TRUE(log.contains(" > <a> x&#124;y &#36;z &#124 &amp; &#36&#36;\n"));
 }
@@ -67,7 +55,7 @@ TEST_F(DCConnectionTest, NulBytesAndHighBytesPassUnchanged) {
     EXPECT_EQ(peer->readUntil("|"), odd);
     peer->send(odd + "|");
     std::string out;
-    ASSERT_TRUE(readCommand(out));
+    ASSERT_TRUE(readWithin(out));
     EXPECT_EQ(out, odd);
 }
 
@@ -75,7 +63,7 @@ TEST_F(DCConnectionTest, ACompleteCommandIsStillDeliveredWhenTheHubHasClosed) {
     peer->send("$Hello bot|$Hel");
     peer->close();
     std::string out;
-    ASSERT_TRUE(readCommand(out));
+    ASSERT_TRUE(readWithin(out));
     EXPECT_EQ(out, "$Hello bot");
     ASSERT_TRUE(eventually([&] {
         connection.readMessage(out);
@@ -100,4 +88,20 @@ TEST(DCEscapes, AreSymmetricForThePipe) {
     EXPECT_EQ(escapeDCText("||"), "&#124;&#124;");
     EXPECT_EQ(unescapeDCText("&#124;&#36;&#124;&#36;"), "|$|$");
     EXPECT_EQ(unescapeDCText("&&#124;"), "&|");
+}
+
+TEST_F(DCConnectionTest, AnEndlessCommandIsDroppedAtTheLimit) {
+    LogCapture log;
+    const std::string chunk(512 * 1024, 'x');
+    std::string out;
+    for (int i = 0; i < 12 && connection.isConnected(); ++i) {
+        peer->send(chunk);
+        eventually([&] {
+            connection.readMessage(out);
+            return !connection.isConnected();
+        }, std::chrono::milliseconds(100));
+    }
+    EXPECT_FALSE(connection.isConnected());
+    EXPECT_TRUE(log.contains("DCConnection::readMessage(): an unterminated command of "));
+    EXPECT_TRUE(log.contains("over the limit of 4194304 bytes"));
 }

@@ -6,6 +6,9 @@
 #include "LoopbackListener.h"
 #include "ProcessRunner.h"
 #include "TempDir.h"
+#include "frame/Pidfile.h"
+
+#include <unistd.h>
 
 namespace {
 
@@ -127,4 +130,11 @@ TEST(Startup, BackgroundReportsAnUnopenableLogFileOnTheTerminal) {
     ProcessRunner brivox;
     EXPECT_EQ(runBrivoxToEnd(brivox, {"-c", config}), 0);
     EXPECT_NE(brivox.stderrText().find("Unable to initalize logging\n"), std::string::npos);
+}
+
+TEST(Pidfile, AFileThatOpensButCannotBeWrittenIsAFailure) {
+    EXPECT_FALSE(writePidfile("/dev/full"));
+    TempDir dir;
+    EXPECT_TRUE(writePidfile(dir.file("ok.pid")));
+    EXPECT_EQ(readFile(dir.file("ok.pid")), std::to_string(getpid()) + "\n");
 }

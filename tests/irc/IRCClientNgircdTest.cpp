@@ -31,6 +31,20 @@ protected:
         }, std::chrono::seconds(10));
     }
 
+    // The bot's JOIN as user sees it, reading the bot's side meanwhile.
+    std::string joinSeenBy(IRCClient& bot, IrcUser& user) {
+        std::string joined;
+        pump(bot, [&] {
+            try {
+                joined = user.waitFor("JOIN", std::chrono::milliseconds(50));
+                return true;
+            } catch (const std::exception&) {
+                return false;
+            }
+        });
+        return joined;
+    }
+
     std::unique_ptr<NgircdRunner> server;
 };
 
@@ -42,15 +56,7 @@ TEST_F(IRCClientNgircdTest, BotJoinsTheChannelAndSpeaksInIt) {
     IRCClient bot;
     ASSERT_TRUE(bot.setConfig(settings()));
     ASSERT_TRUE(bot.Connect());
-    std::string joined;
-    ASSERT_TRUE(pump(bot, [&] {
-        try {
-            joined = alice.waitFor("JOIN", std::chrono::milliseconds(50));
-            return true;
-        } catch (const std::exception&) {
-            return false;
-        }
-    }));
+    const std::string joined = joinSeenBy(bot, alice);
     EXPECT_EQ(joined.rfind(":brivox!", 0), 0u) << joined;
     bot.sendMessage("PRIVMSG #chat :hello from the bot");
     EXPECT_NE(alice.waitFor("PRIVMSG #chat").find(":hello from the bot"), std::string::npos);
@@ -63,15 +69,7 @@ TEST_F(IRCClientNgircdTest, TakenNickEndsUpInTheChannelWithAnUnderscore) {
     IRCClient bot;
     ASSERT_TRUE(bot.setConfig(settings()));
     ASSERT_TRUE(bot.Connect());
-    std::string joined;
-    ASSERT_TRUE(pump(bot, [&] {
-        try {
-            joined = holder.waitFor("JOIN", std::chrono::milliseconds(50));
-            return true;
-        } catch (const std::exception&) {
-            return false;
-        }
-    }));
+    const std::string joined = joinSeenBy(bot, holder);
     EXPECT_EQ(joined.rfind(":brivox_!", 0), 0u) << joined;
     EXPECT_EQ(bot.getConfig().irc_nick, "brivox_");
     EXPECT_TRUE(log.contains("Nickname \"brivox\" already in use"));

@@ -1,29 +1,16 @@
 #include <gtest/gtest.h>
 
+#include "ConnectedFixture.h"
 #include "Eventually.h"
 #include "LogCapture.h"
-#include "LoopbackListener.h"
 #include "frame/Log.h"
 #include "irc/IRCConnection.h"
 
 namespace {
 
-class IRCConnectionTest : public ::testing::Test {
+class IRCConnectionTest : public ConnectedFixture<IRCConnection> {
 protected:
-    void SetUp() override {
-        const sockaddr_in address = listener.address();
-        ASSERT_EQ(connection.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-        peer = listener.accept();
-        ASSERT_TRUE(peer);
-    }
-    // Reads until a line comes or the deadline passes.
-    bool readLine(std::string& out) {
-        return eventually([&] { return connection.readMessage(out); }, std::chrono::seconds(5));
-    }
-
-    LoopbackListener listener;
-    IRCConnection connection;
-    std::unique_ptr<PeerSocket> peer;
+    void SetUp() override { connect(); }
 };
 
 }  // namespace
@@ -31,16 +18,16 @@ protected:
 TEST_F(IRCConnectionTest, LinesAreCutAtCrLfOnly) {
     std::string out;
     peer->send("first line\r\nsecond\r");
-    ASSERT_TRUE(readLine(out));
+    ASSERT_TRUE(readWithin(out));
     EXPECT_EQ(out, "first line");
     EXPECT_FALSE(connection.readMessage(out));
     EXPECT_EQ(out, "first line");
     peer->send("\nthird has a lone \r and a bare \n inside\r\n\r\n");
-    ASSERT_TRUE(readLine(out));
+    ASSERT_TRUE(readWithin(out));
     EXPECT_EQ(out, "second");
-    ASSERT_TRUE(readLine(out));
+    ASSERT_TRUE(readWithin(out));
     EXPECT_EQ(out, "third has a lone \r and a bare \n inside");
-    ASSERT_TRUE(readLine(out));
+    ASSERT_TRUE(readWithin(out));
     EXPECT_EQ(out, "");
 }
 
@@ -48,7 +35,7 @@ TEST_F(IRCConnectionTest, ReceivedLinesAreLoggedAsTraffic) {
     LogCapture log(Traffic);
     peer->send(":server 001 bot :Welcome\r\n");
     std::string out;
-    ASSERT_TRUE(readLine(out));
+    ASSERT_TRUE(readWithin(out));
     connection.writeMessage("JOIN #chat");
     EXPECT_EQ(peer->readUntil("\r\n"), "JOIN #chat");
     EXPECT_EQ(log.count(" > :server 001 bot :Welcome"), 1);

@@ -6,6 +6,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "ConnectedFixture.h"
 #include "Eventually.h"
 #include "LogCapture.h"
 #include "LoopbackListener.h"
@@ -44,19 +45,7 @@ public:
     void setSendBuffer(int bytes) { setsockopt(sockfd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes); }
 };
 
-class ConnectionTest : public ::testing::Test {
-protected:
-    void connect() {
-        const sockaddr_in address = listener.address();
-        ASSERT_EQ(connection.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-        peer = listener.accept();
-        ASSERT_TRUE(peer);
-    }
-
-    LoopbackListener listener;
-    NewlineConnection connection;
-    std::unique_ptr<PeerSocket> peer;
-};
+using ConnectionTest = ConnectedFixture<NewlineConnection>;
 
 // Shortens the blocking waits for one test.
 class WaitLimit {
