@@ -198,3 +198,49 @@ TEST(Config, TrimRemovesOnlyTheGivenCharacterAtBothEnds) {
     EXPECT_EQ(trim("\t a \t", ' '), "\t a \t");
     EXPECT_EQ(trim("xxaxx", 'x'), "a");
 }
+
+TEST(Config, TheSampleFileYieldsTheDefaults) {
+    Config sample;
+    ASSERT_TRUE(sample.load(BRIVOX_SOURCE_DIR "/brivox.conf.sample"));
+    const Config defaults;
+    EXPECT_TRUE(sample.rawValues.empty());
+    EXPECT_EQ(sample.irc.irc_server, defaults.irc.irc_server);
+    EXPECT_EQ(sample.dc.dc_email, defaults.dc.dc_email);
+    EXPECT_EQ(sample.loglevel, defaults.loglevel);
+}
+
+TEST(Config, TheSampleFileNamesEveryKeyInTableOrderWithItsDefault) {
+    // Uncommenting every key line must give the defaults again.
+    const std::string text = readFile(BRIVOX_SOURCE_DIR "/brivox.conf.sample");
+    std::string uncommented;
+    std::size_t searchFrom = 0;
+    for (const ConfigKey* entry = configKeys; entry->type != 0; ++entry) {
+        const std::size_t at = text.find(std::string("\n;") + entry->key + " =", searchFrom);
+        ASSERT_NE(at, std::string::npos) << entry->key;
+        searchFrom = at + 1;
+        uncommented += text.substr(at + 2, text.find('\n', at + 1) - at - 2) + "\n";
+    }
+    const Config loaded = loadText(uncommented);
+    const Config defaults;
+    EXPECT_EQ(loaded.rawValues.size(), 20u);
+    EXPECT_EQ(loaded.irc.irc_server, defaults.irc.irc_server);
+    EXPECT_EQ(loaded.irc.irc_port, defaults.irc.irc_port);
+    EXPECT_EQ(loaded.irc.irc_nick, defaults.irc.irc_nick);
+    EXPECT_EQ(loaded.irc.irc_username, defaults.irc.irc_username);
+    EXPECT_EQ(loaded.irc.irc_password, defaults.irc.irc_password);
+    EXPECT_EQ(loaded.irc.irc_realname, defaults.irc.irc_realname);
+    EXPECT_EQ(loaded.irc.irc_channel, defaults.irc.irc_channel);
+    EXPECT_EQ(loaded.dc.dc_server, defaults.dc.dc_server);
+    EXPECT_EQ(loaded.dc.dc_port, defaults.dc.dc_port);
+    EXPECT_EQ(loaded.dc.dc_nick, defaults.dc.dc_nick);
+    EXPECT_EQ(loaded.dc.dc_pass, defaults.dc.dc_pass);
+    EXPECT_EQ(loaded.dc.dc_description, defaults.dc.dc_description);
+    EXPECT_EQ(loaded.dc.dc_speed, defaults.dc.dc_speed);
+    EXPECT_EQ(loaded.dc.dc_speed_val, defaults.dc.dc_speed_val);
+    EXPECT_EQ(loaded.dc.dc_email, defaults.dc.dc_email);
+    EXPECT_EQ(loaded.dc.dc_share_size, defaults.dc.dc_share_size);
+    EXPECT_EQ(loaded.logfile, defaults.logfile);
+    EXPECT_EQ(loaded.pidfile, defaults.pidfile);
+    EXPECT_EQ(loaded.loglevel, defaults.loglevel);
+    EXPECT_EQ(loaded.use_syslog, defaults.use_syslog);
+}
