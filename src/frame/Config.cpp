@@ -31,6 +31,8 @@ const ConfigKey configKeys[] = {
     STRING_KEY(pidfile, ),
     INT_KEY(loglevel, ),
     INT_KEY(use_syslog, ),
+    INT_KEY(irc_burst_lines, irc.),
+    INT_KEY(irc_line_interval, irc.),
     {"", 0, nullptr, nullptr},
 };
 

@@ -14,6 +14,8 @@ struct IRCConfig {
     std::string irc_realname = "brivox gate bot";  // real-name text at registration
     std::string irc_username = "brivox";        // user name at registration
     std::string irc_password;                    // server password; empty sends no PASS
+    std::int32_t irc_burst_lines = 5;            // chat lines that may go to the server at once
+    std::int32_t irc_line_interval = 2000;       // ms until one more may go; 0: no pacing
 };
 
 // The hub side's settings.

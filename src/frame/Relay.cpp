@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "frame/Log.h"
 
@@ -51,6 +52,7 @@ void Relay::run() {
         relayIRCToHub();
         keepUp(dc, configuredDC, dcSide);
         relayHubToIRC();
+        irc.releasePaced();
         keepUp(irc, configuredIRC, ircSide);
     }
 }
@@ -77,17 +79,22 @@ void Relay::waitForTraffic() {
     noteLostSides();
 }
 
-// No time-out while both sides are up: an idle daemon uses no processor time.
+// No time-out while both sides are up and no paced line is waiting: an idle
+// daemon uses no processor time.
 timeval* Relay::waitLimit(timeval& storage) const {
-    if (ircSide.up && dcSide.up && irc.isConnected() && dc.isConnected())
-        return nullptr;
     const auto now = ReconnectSchedule::Clock::now();
-    ReconnectSchedule::Clock::duration wait = kDownWaitLimit;
-    if (!irc.isConnected())
-        wait = std::min(wait, ircSide.schedule.untilDue(now));
-    if (!dc.isConnected())
-        wait = std::min(wait, dcSide.schedule.untilDue(now));
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(wait).count();
+    std::optional<ReconnectSchedule::Clock::duration> wait = irc.nextPacedLineIn();
+    if (!irc.isConnected() || !dc.isConnected()) {
+        auto untilRetry = std::chrono::duration_cast<ReconnectSchedule::Clock::duration>(kDownWaitLimit);
+        if (!irc.isConnected())
+            untilRetry = std::min(untilRetry, ircSide.schedule.untilDue(now));
+        if (!dc.isConnected())
+            untilRetry = std::min(untilRetry, dcSide.schedule.untilDue(now));
+        wait = wait ? std::min(*wait, untilRetry) : untilRetry;
+    }
+    if (!wait)
+        return nullptr;
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(*wait).count();
     storage.tv_sec = static_cast<time_t>(micros / 1000000);
     storage.tv_usec = static_cast<suseconds_t>(micros % 1000000);
     return &storage;

@@ -40,7 +40,7 @@ NickReply classifyNickReply(const std::string& line) {
     return NickReply::Other;
 }
 
-IRCClient::IRCClient() : loggedIn(false), welcomed(false), joinAgainOnWelcome(false) {}
+IRCClient::IRCClient() : loggedIn(false), welcomed(false), joinAgainOnWelcome(false) { resetPacer(); }
 
 IRCClient::~IRCClient() { Disconnect(); }
 
@@ -51,7 +51,10 @@ bool IRCClient::setConfig(const IRCConfig& config) {
     // Only the low 16 bits would reach the socket: 76667 would become 11131.
     if (config.irc_port < 1 || config.irc_port > 65535)
         return false;
+    if (config.irc_burst_lines < 1 || config.irc_line_interval < 0)
+        return false;
     settings = config;
+    resetPacer();
     return true;
 }
 
@@ -65,6 +68,7 @@ bool IRCClient::Connect() {
     }
     welcomed = false;
     joinAgainOnWelcome = false;
+    resetPacer();
     dropArrivedLines();
     if (!settings.irc_password.empty() && !sendRegistrationLine("PASS " + settings.irc_password))
         return false;
@@ -159,18 +163,53 @@ bool IRCClient::getMessage(std::string& line) {
         followRegistration(next);
         line.swap(next);
     }
-    if (!connection.isConnected())
-        loggedIn = false;
+    noteLinkState();
     return got;
 }
 
 bool IRCClient::sendMessage(const std::string& text) {
     if (!loggedIn)
         return false;
+    if (pacer.enabled()) {
+        pacer.push(text);
+        return true;
+    }
     const bool result = connection.writeMessage(text);
-    if (!connection.isConnected())
-        loggedIn = false;
+    noteLinkState();
     return result;
+}
+
+void IRCClient::releasePaced() {
+    std::string line;
+    while (loggedIn && pacer.popReady(LinePacer::Clock::now(), line)) {
+        connection.writeMessage(line);
+        noteLinkState();
+    }
+    const std::size_t dropped = pacer.takeDropped();
+    if (dropped > 0)
+        logMessage(Warning, "IRCClient::sendMessage(): more than " + std::to_string(LinePacer::kMaxQueuedLines) +
+                                " lines or " + std::to_string(LinePacer::kMaxQueuedBytes) +
+                                " bytes waiting for the server; dropped the " + std::to_string(dropped) +
+                                " oldest");
+}
+
+std::optional<std::chrono::steady_clock::duration> IRCClient::nextPacedLineIn() const {
+    if (!loggedIn)
+        return std::nullopt;
+    return pacer.nextReadyIn(LinePacer::Clock::now());
+}
+
+// Chat for a link that is gone is dropped, not kept for the next one.
+void IRCClient::noteLinkState() {
+    if (connection.isConnected())
+        return;
+    loggedIn = false;
+    pacer.clear();
+}
+
+void IRCClient::resetPacer() {
+    pacer.clear();
+    pacer.setLimits(settings.irc_burst_lines, std::chrono::milliseconds(settings.irc_line_interval));
 }
 
 bool IRCClient::isConnected() const { return loggedIn; }
@@ -183,8 +222,7 @@ bool IRCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
 
 void IRCClient::flushOutput() {
     connection.flushOutput();
-    if (!connection.isConnected())
-        loggedIn = false;
+    noteLinkState();
 }
 
 bool IRCClient::Disconnect() {
@@ -193,5 +231,6 @@ bool IRCClient::Disconnect() {
     connection.sendMessage("QUIT");
     connection.Disconnect();
     loggedIn = false;
+    pacer.clear();
     return true;
 }

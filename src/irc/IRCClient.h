@@ -7,6 +7,10 @@
 
 #include "frame/Config.h"
 #include "irc/IRCConnection.h"
+#include "irc/LinePacer.h"
+
+#include <chrono>
+#include <optional>
 
 class IRCClient {
 public:
@@ -22,8 +26,14 @@ public:
     bool Connect();
     // The next complete line from the server, PINGs answered on the way.
     bool getMessage(std::string& line);
-    // Sends one line without waiting; dropped when not logged in.
+    // Sends one line without waiting, or queues it for releasePaced when
+    // pacing is on; dropped when not logged in.
     bool sendMessage(const std::string& text);
+    // Writes the queued lines whose turn has come, and reports once what the
+    // queue's bound made it drop since the last call.
+    void releasePaced();
+    // Time until the next queued line may go; nothing when none is queued.
+    std::optional<std::chrono::steady_clock::duration> nextPacedLineIn() const;
     bool isConnected() const;
     // The settings in use; the nick is the one the server accepted.
     const IRCConfig& getConfig() const;
@@ -47,6 +57,10 @@ private:
     bool loggedIn;             // registration lines sent and the link open
     bool welcomed;             // the server's 001 has arrived on this link
     bool joinAgainOnWelcome;   // the first JOIN came too early to count
+    LinePacer pacer;           // chat lines waiting for their turn
+
+    void noteLinkState();
+    void resetPacer();
 };
 
 // The numeric of a server reply (433 for ":server 433 * bot :in use"), or 0.

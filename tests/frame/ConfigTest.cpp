@@ -43,19 +43,20 @@ TEST(Config, DefaultsMatchTheKeyTable) {
     EXPECT_TRUE(config.rawValues.empty());
 }
 
-TEST(Config, KeyTableHasTwentyKeysInOrderThenTheMarker) {
+TEST(Config, KeyTableHasItsKeysInOrderThenTheMarker) {
     const char* expected[] = {"irc_server", "irc_port", "irc_nick", "irc_username", "irc_password",
                               "irc_realname", "irc_channel", "dc_server", "dc_port", "dc_nick",
                               "dc_pass", "dc_description", "dc_speed", "dc_speed_val", "dc_email",
-                              "dc_share_size", "logfile", "pidfile", "loglevel", "use_syslog"};
+                              "dc_share_size", "logfile", "pidfile", "loglevel", "use_syslog",
+                              "irc_burst_lines", "irc_line_interval"};
     std::size_t i = 0;
     for (; configKeys[i].type != 0; ++i) {
-        ASSERT_LT(i, 20u);
+        ASSERT_LT(i, 22u);
         EXPECT_STREQ(configKeys[i].key, expected[i]);
         EXPECT_EQ(configKeys[i].type == 'i', configKeys[i].intField != nullptr);
         EXPECT_EQ(configKeys[i].type == 's', configKeys[i].stringField != nullptr);
     }
-    EXPECT_EQ(i, 20u);
+    EXPECT_EQ(i, 22u);
 }
 
 TEST(Config, EveryKeyFillsItsField) {
@@ -64,7 +65,7 @@ TEST(Config, EveryKeyFillsItsField) {
         "irc_password = p\nirc_realname = r\nirc_channel = #c\ndc_server = hub.example.org\n"
         "dc_port = 412\ndc_nick = dn\ndc_pass = dp\ndc_description = dd\ndc_speed = DSL\n"
         "dc_speed_val = 5\ndc_email = e@x\ndc_share_size = 99\nlogfile = /l\npidfile = /p\n"
-        "loglevel = 63\nuse_syslog = 1\n");
+        "loglevel = 63\nuse_syslog = 1\nirc_burst_lines = 3\nirc_line_interval = 0\n");
     EXPECT_EQ(c.irc.irc_server, "irc.example.org");
     EXPECT_EQ(c.irc.irc_port, 7000);
     EXPECT_EQ(c.irc.irc_nick, "n");
@@ -85,7 +86,9 @@ TEST(Config, EveryKeyFillsItsField) {
     EXPECT_EQ(c.pidfile, "/p");
     EXPECT_EQ(c.loglevel, 63);
     EXPECT_EQ(c.use_syslog, 1);
-    EXPECT_EQ(c.rawValues.size(), 20u);
+    EXPECT_EQ(c.irc.irc_burst_lines, 3);
+    EXPECT_EQ(c.irc.irc_line_interval, 0);
+    EXPECT_EQ(c.rawValues.size(), 22u);
 }
 
 TEST(Config, EmptyAndCommentOnlyFilesKeepDefaults) {
@@ -222,7 +225,9 @@ TEST(Config, TheSampleFileNamesEveryKeyInTableOrderWithItsDefault) {
     }
     const Config loaded = loadText(uncommented);
     const Config defaults;
-    EXPECT_EQ(loaded.rawValues.size(), 20u);
+    EXPECT_EQ(loaded.rawValues.size(), 22u);
+    EXPECT_EQ(loaded.irc.irc_burst_lines, defaults.irc.irc_burst_lines);
+    EXPECT_EQ(loaded.irc.irc_line_interval, defaults.irc.irc_line_interval);
     EXPECT_EQ(loaded.irc.irc_server, defaults.irc.irc_server);
     EXPECT_EQ(loaded.irc.irc_port, defaults.irc.irc_port);
     EXPECT_EQ(loaded.irc.irc_nick, defaults.irc.irc_nick);

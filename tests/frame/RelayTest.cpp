@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
 
 #include "Eventually.h"
 #include "RelayHarness.h"
+#include "ScriptedIrcServer.h"
 
 namespace {
 
@@ -88,7 +91,7 @@ TEST_F(RelayTest, SeveralLinesInOnePacketArriveInOrder) {
 }
 
 TEST_F(RelayBurstTest, ThousandLinesEachWayArriveWholeAndInOrder) {
-    relay->start();
+    relay->start("irc_line_interval = 0\n");
     std::string burst;
     for (int i = 0; i < 1000; ++i)
         burst += "<carol> hub line " + std::to_string(i) + "|";
@@ -218,4 +221,76 @@ TEST_F(RelayTest, InTheBackgroundItWritesPidfileAndLogAndRotatesOnSighup) {
     EXPECT_TRUE(processAlive(daemon.pid));
     alice().say("#chat", "still relaying");
     EXPECT_EQ(hub().readChat(), "<brivox> <alice> still relaying");
+}
+
+TEST_F(RelayTest, HubBurstReachesAThrottlingServerWholeWithoutTheBotBeingDropped) {
+    // ngircd with its default penalties handles about three commands a second
+    // from one client; the bot's pacing keeps what it writes in step.
+    relay->start("irc_burst_lines = 5\nirc_line_interval = 250\n");
+    const auto start = std::chrono::steady_clock::now();
+    std::string burst;
+    for (int i = 0; i < 200; ++i)
+        burst += "<carol> burst line " + std::to_string(i) + "|";
+    hub().send(burst.substr(0, burst.size() - 1));
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(channelText(alice().waitFor("PRIVMSG #chat", std::chrono::seconds(30))),
+                  "<carol> burst line " + std::to_string(i));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("200 lines drained in %.1f s\n", seconds);
+    EXPECT_EQ(relay->brivox.stderrText().find("connection closed"), std::string::npos);
+    EXPECT_TRUE(relay->brivox.running());
+}
+
+namespace {
+
+// Processor time of the children this process has waited for, in seconds.
+double childrenCpuSeconds() {
+    rusage usage;
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+TEST(RelayPacing, QueueDrainsOnTimeAndTheDaemonSleepsBetweenLines) {
+    ScriptedIrcServer irc;
+    ScriptedHub hub;
+    TempDir dir;
+    const std::string config = dir.write(
+        "brivox.conf", "irc_port = " + std::to_string(irc.port()) + "\ndc_port = " + std::to_string(hub.port()) +
+                           "\nirc_burst_lines = 1\nirc_line_interval = 200\n");
+    const double cpuBefore = childrenCpuSeconds();
+    ProcessRunner brivox;
+    brivox.start(brivoxBinary(), {"-d", "-c", config});
+    irc.accept();
+    irc.welcome("brivox");
+    hub.accept();
+    hub.login();
+    std::string burst;
+    for (int i = 0; i < 30; ++i)
+        burst += "<carol> paced " + std::to_string(i) + "|";
+    hub.send(burst.substr(0, burst.size() - 1));
+
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_EQ(irc.readLine(std::chrono::seconds(2)), "PRIVMSG #chat :<carol> paced " + std::to_string(i));
+        arrivals.push_back(std::chrono::steady_clock::now());
+    }
+    for (std::size_t i = 1; i < arrivals.size(); ++i)
+        EXPECT_GE(arrivals[i] - arrivals[i - 1], std::chrono::milliseconds(150)) << i;
+    EXPECT_LT(arrivals.back() - arrivals.front(), std::chrono::milliseconds(29 * 200 + 1500));
+
+    // A PING is answered at once, whatever chat is still waiting.
+    hub.send(burst.substr(0, burst.size() - 1));
+    irc.readLine();
+    const auto pinged = std::chrono::steady_clock::now();
+    irc.sendLine("PING :now");
+    while (irc.readLine() != "PONG :now") {
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - pinged, std::chrono::milliseconds(100));
+
+    brivox.stop();
+    const double cpu = childrenCpuSeconds() - cpuBefore;
+    std::printf("brivox used %.3f s of processor time over the whole run\n", cpu);
+    EXPECT_LT(cpu, 1.0);
 }

@@ -59,6 +59,7 @@ TEST_F(IRCClientNgircdTest, BotJoinsTheChannelAndSpeaksInIt) {
     const std::string joined = joinSeenBy(bot, alice);
     EXPECT_EQ(joined.rfind(":brivox!", 0), 0u) << joined;
     bot.sendMessage("PRIVMSG #chat :hello from the bot");
+    bot.releasePaced();
     EXPECT_NE(alice.waitFor("PRIVMSG #chat").find(":hello from the bot"), std::string::npos);
 }
 
@@ -74,6 +75,7 @@ TEST_F(IRCClientNgircdTest, TakenNickEndsUpInTheChannelWithAnUnderscore) {
     EXPECT_EQ(bot.getConfig().irc_nick, "brivox_");
     EXPECT_TRUE(log.contains("Nickname \"brivox\" already in use"));
     bot.sendMessage("PRIVMSG #chat :I made it");
+    bot.releasePaced();
     EXPECT_NE(holder.waitFor("PRIVMSG #chat").find("I made it"), std::string::npos);
 }
 

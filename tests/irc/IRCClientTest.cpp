@@ -227,6 +227,83 @@ TEST_F(IRCClientTest, DestroyingAClientThatNeverLoggedInSendsNothing) {
     EXPECT_FALSE(log.contains("QUIT"));
 }
 
+TEST_F(IRCClientTest, PongOvertakesQueuedChat) {
+    IRCConfig config = settings();
+    config.irc_burst_lines = 1;
+    config.irc_line_interval = 60000;
+    connect(config);
+    server.welcome("brivox");
+    pumpUntil(" 001 ");
+    for (int i = 0; i < 5; ++i)
+        client.sendMessage("PRIVMSG #chat :queued " + std::to_string(i));
+    client.releasePaced();
+    EXPECT_EQ(server.readLine(), "PRIVMSG #chat :queued 0");
+    server.sendLine("PING :still there?");
+    server.sendLine(":irc.scripted NOTICE brivox :after the ping");
+    pumpUntil("after the ping");
+    client.releasePaced();
+    EXPECT_EQ(server.readLine(), "PONG :still there?");
+    EXPECT_EQ(server.readFor(std::chrono::milliseconds(100)), "");
+}
+
+TEST_F(IRCClientTest, PacingOffWritesEveryLineAtOnce) {
+    IRCConfig config = settings();
+    config.irc_line_interval = 0;
+    connect(config);
+    server.welcome("brivox");
+    for (int i = 0; i < 50; ++i)
+        client.sendMessage("PRIVMSG #chat :line " + std::to_string(i));
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(server.readLine(std::chrono::milliseconds(500)), "PRIVMSG #chat :line " + std::to_string(i));
+}
+
+TEST_F(IRCClientTest, OverflowingTheQueueDropsTheOldestWithOneWarning) {
+    LogCapture log;
+    IRCConfig config = settings();
+    config.irc_burst_lines = 1;
+    config.irc_line_interval = 60000;
+    connect(config);
+    server.welcome("brivox");
+    for (std::size_t i = 0; i < LinePacer::kMaxQueuedLines + 101; ++i)
+        client.sendMessage("PRIVMSG #chat :" + std::to_string(i));
+    client.releasePaced();
+    client.releasePaced();
+    EXPECT_EQ(log.count("IRCClient::sendMessage(): more than 1000 lines or 262144 bytes waiting for the "
+                        "server; dropped the 101 oldest"),
+              1);
+    EXPECT_EQ(log.count("dropped"), 1);
+    EXPECT_EQ(server.readLine(), "PRIVMSG #chat :101");
+}
+
+TEST_F(IRCClientTest, SetConfigRefusesABurstBelowOneAndANegativeInterval) {
+    IRCConfig config = settings();
+    config.irc_burst_lines = 0;
+    EXPECT_FALSE(client.setConfig(config));
+    config.irc_burst_lines = 1;
+    config.irc_line_interval = -1;
+    EXPECT_FALSE(client.setConfig(config));
+    config.irc_line_interval = 0;
+    EXPECT_TRUE(client.setConfig(config));
+}
+
+TEST_F(IRCClientTest, QueuedChatForALostLinkIsDropped) {
+    IRCConfig config = settings();
+    config.irc_burst_lines = 1;
+    config.irc_line_interval = 60000;
+    connect(config);
+    server.welcome("brivox");
+    client.sendMessage("PRIVMSG #chat :first");
+    client.sendMessage("PRIVMSG #chat :never sent");
+    client.releasePaced();
+    server.dropClient();
+    std::string line;
+    ASSERT_TRUE(eventually([&] {
+        client.getMessage(line);
+        return !client.isConnected();
+    }));
+    EXPECT_FALSE(client.nextPacedLineIn().has_value());
+}
+
 TEST(IRCReplies, NumbersAndNickRepliesAreReadWithOrWithoutPrefix) {
     EXPECT_EQ(ircReplyNumber(":irc.example.net 433 * brivox :in use"), 433);
     EXPECT_EQ(ircReplyNumber("433 * brivox :in use"), 433);

@@ -1,0 +1,68 @@
+#include "irc/LinePacer.h"
+
+#include <algorithm>
+
+void LinePacer::setLimits(int burstUnits, std::chrono::milliseconds interval) {
+    capacity = std::max(1, burstUnits);
+    unitInterval = interval;
+    credit = capacity;
+    lastRefill = Clock::time_point{};
+}
+
+double LinePacer::costOf(const std::string& line) {
+    return 1.0 + static_cast<double>(line.size() / kBytesPerExtraUnit);
+}
+
+void LinePacer::push(std::string line) {
+    queuedBytes += line.size();
+    queue.push_back(std::move(line));
+    while (queue.size() > kMaxQueuedLines || queuedBytes > kMaxQueuedBytes) {
+        queuedBytes -= queue.front().size();
+        queue.pop_front();
+        ++dropped;
+    }
+}
+
+double LinePacer::creditAt(Clock::time_point now) const {
+    if (lastRefill == Clock::time_point{})
+        return capacity;
+    const double earned = std::chrono::duration<double>(now - lastRefill) /
+                          std::chrono::duration<double>(unitInterval);
+    return std::min(capacity, credit + earned);
+}
+
+bool LinePacer::popReady(Clock::time_point now, std::string& line) {
+    if (queue.empty())
+        return false;
+    const double available = creditAt(now);
+    // A line dearer than the whole burst still goes once the bucket is full.
+    if (available < std::min(capacity, costOf(queue.front())))
+        return false;
+    credit = available - costOf(queue.front());
+    lastRefill = now;
+    line = std::move(queue.front());
+    queuedBytes -= line.size();
+    queue.pop_front();
+    return true;
+}
+
+std::optional<LinePacer::Clock::duration> LinePacer::nextReadyIn(Clock::time_point now) const {
+    if (queue.empty())
+        return std::nullopt;
+    const double missing = std::min(capacity, costOf(queue.front())) - creditAt(now);
+    if (missing <= 0)
+        return Clock::duration::zero();
+    return std::chrono::duration_cast<Clock::duration>(missing * std::chrono::duration<double>(unitInterval)) +
+           Clock::duration(1);
+}
+
+std::size_t LinePacer::takeDropped() {
+    const std::size_t count = dropped;
+    dropped = 0;
+    return count;
+}
+
+void LinePacer::clear() {
+    queue.clear();
+    queuedBytes = 0;
+}

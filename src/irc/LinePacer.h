@@ -1,0 +1,50 @@
+// Paces the chat lines sent to the IRC server so that its flood control does
+// not kill the bot: a burst of a few lines, then a steady allowance, with
+// long lines costing more than short ones. Lines keep their order; past a
+// bound the oldest queued lines are dropped and counted.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <string>
+
+class LinePacer {
+public:
+    using Clock = std::chrono::steady_clock;
+    // A line costs one unit and one more for every this many bytes, as the
+    // strictest common servers (ircu) charge by size as well.
+    static constexpr std::size_t kBytesPerExtraUnit = 256;
+    // Beyond this much queued chat the oldest lines are dropped.
+    static constexpr std::size_t kMaxQueuedLines = 1000;
+    static constexpr std::size_t kMaxQueuedBytes = 256 * 1024;
+
+    // burstUnits: what may go out at once; interval: time for one unit to
+    // come back. An interval of zero turns pacing off.
+    void setLimits(int burstUnits, std::chrono::milliseconds interval);
+    bool enabled() const { return unitInterval.count() > 0; }
+
+    void push(std::string line);
+    // The next line whose cost is available at now, if any.
+    bool popReady(Clock::time_point now, std::string& line);
+    // How long until the next queued line may go; nothing when none is queued.
+    std::optional<Clock::duration> nextReadyIn(Clock::time_point now) const;
+    // Lines dropped at the bound since the last call.
+    std::size_t takeDropped();
+    void clear();
+    std::size_t queuedLines() const { return queue.size(); }
+
+    static double costOf(const std::string& line);
+
+private:
+    double creditAt(Clock::time_point now) const;
+
+    std::deque<std::string> queue;
+    std::size_t queuedBytes = 0;
+    std::size_t dropped = 0;
+    double capacity = 5;
+    std::chrono::milliseconds unitInterval{0};
+    double credit = 5;                   // units available at lastRefill
+    Clock::time_point lastRefill{};
+};
