@@ -39,7 +39,8 @@ struct Direction {
     std::string receivedEnd;  // the terminator as the receiving peer sees it
 };
 
-// The two peers and the relay between them: brivox or the forwarder.
+// The two peers and the relay between them: brivox (its pacing off, since
+// the scripted server has no flood control) or the forwarder.
 struct Setup {
     ScriptedIrcServer irc;
     ScriptedHub hub;
@@ -49,7 +50,8 @@ struct Setup {
     explicit Setup(bool brivox) {
         if (brivox) {
             const std::string config = dir.write("bench.conf", "irc_port = " + std::to_string(irc.port()) +
-                                                                   "\ndc_port = " + std::to_string(hub.port()) + "\n");
+                                                                   "\ndc_port = " + std::to_string(hub.port()) +
+                                                                   "\nirc_line_interval = 0\n");
             relay.start(brivoxBinary(), {"-d", "-c", config});
             irc.accept();
             irc.welcome("brivox");
