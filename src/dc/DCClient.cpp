@@ -7,7 +7,8 @@
 namespace {
 
 const ServerAddress kHubAddress{"DClient::Connect(): gethostbyname(3) failed: ",
-                                "DCClient::Connect(): unknown address family"};
+                                "DCClient::Connect(): unknown address family",
+                                "DCClient::Connect(): cann't connect to requested address"};
 const char kNickRefused[] = "$ValidateDenide";
 
 bool startsWith(const std::string& text, const char* prefix) {
@@ -45,13 +46,8 @@ bool DCClient::setConfig(const DCConfig& config) {
 }
 
 bool DCClient::Connect() {
-    sockaddr_in address;
-    if (!kHubAddress.resolve(settings.dc_server, settings.dc_port, address))
+    if (!kHubAddress.connect(connection, settings.dc_server, settings.dc_port))
         return false;
-    if (connection.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        logMessage(Error, "DCClient::Connect(): cann't connect to requested address");
-        return false;
-    }
     for (;;) {
         // A command that was complete when the hub closed the link is still
         // acted on: a nick refusal must lengthen the nick for the next login.

@@ -15,7 +15,8 @@ constexpr long kUnavailableResource = 437;
 constexpr long kNotRegistered = 451;
 
 const ServerAddress kServerAddress{"IRCClient::Connect(): gethostbyname(3) failed: ",
-                                   "IRCClient::Connect(): unknown address family"};
+                                   "IRCClient::Connect(): unknown address family",
+                                   "IRCClient::Connect(): cann't connect to requested address"};
 
 // The line without its ":prefix " (a prefixed line without a space stays).
 std::string withoutPrefix(const std::string& line) {
@@ -59,13 +60,8 @@ bool IRCClient::setConfig(const IRCConfig& config) {
 }
 
 bool IRCClient::Connect() {
-    sockaddr_in address;
-    if (!kServerAddress.resolve(settings.irc_server, settings.irc_port, address))
+    if (!kServerAddress.connect(connection, settings.irc_server, settings.irc_port))
         return false;
-    if (connection.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        logMessage(Error, "IRCClient::Connect(): cann't connect to requested address");
-        return false;
-    }
     welcomed = false;
     joinAgainOnWelcome = false;
     resetPacer();

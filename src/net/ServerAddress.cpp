@@ -27,3 +27,14 @@ bool ServerAddress::resolve(const std::string& host, std::int32_t port, sockaddr
     std::memcpy(&address.sin_addr, entry->h_addr_list[0], sizeof address.sin_addr);
     return true;
 }
+
+bool ServerAddress::connect(Connection& connection, const std::string& host, std::int32_t port) const {
+    sockaddr_in address;
+    if (!resolve(host, port, address))
+        return false;
+    if (connection.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        logMessage(Error, connectFailureText);
+        return false;
+    }
+    return true;
+}
