@@ -110,11 +110,10 @@ int Connection::Connect(const struct sockaddr* address, socklen_t length) {
     }
     // The socket is non-blocking already, so that the connect itself can be
     // given up after the wait limit instead of the system's minutes.
-    int result;
-    do {
-        result = connect(sockfd, address, length);
-    } while (result < 0 && errno == EINTR);
-    if (result < 0 && errno != EINPROGRESS) {
+    // An interrupted non-blocking connect goes on in the background like one
+    // in progress; calling connect again would only report it as such.
+    const int result = connect(sockfd, address, length);
+    if (result < 0 && errno != EINPROGRESS && errno != EINTR) {
         logMessage(Error, "Connection::Connect(): connect(2) failed", true);
         close(sockfd);
         return -1;
