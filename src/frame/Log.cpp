@@ -29,13 +29,8 @@ void reopenIfRequested() {
     logFile.open(logFilePath, std::ios::out | std::ios::app | std::ios::binary);
 }
 
-void writeLine(std::FILE* out, const std::string& message) {
-    const std::string prefix = logTimestamp();
-    std::fwrite(prefix.data(), 1, prefix.size(), out);
-    std::fwrite(message.data(), 1, message.size(), out);
-    std::fputc('\n', out);
-    std::fflush(out);
-}
+// The line both stderr and the log file get: timestamp, message, newline.
+std::string logLine(const std::string& message) { return logTimestamp() + message + '\n'; }
 
 }  // namespace
 
@@ -65,14 +60,17 @@ void logMessage(int level, const std::string& text, bool withSystemError) {
     errno = savedErrno;
 }
 
-void stderrSink(int, const std::string& message) { writeLine(stderr, message); }
+void stderrSink(int, const std::string& message) {
+    const std::string line = logLine(message);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
 
 void fileSink(int, const std::string& message) {
     reopenIfRequested();
     if (!logFile)
         return;
-    const std::string prefix = logTimestamp();
-    logFile << prefix << message << '\n';
+    logFile << logLine(message);
     logFile.flush();
 }
 
