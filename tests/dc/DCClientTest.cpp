@@ -10,8 +10,6 @@
 
 namespace {
 
-const char kUnresolvableHost[] = "no..such.host";
-
 class DCClientTest : public ::testing::Test {
 protected:
     DCConfig settings() {

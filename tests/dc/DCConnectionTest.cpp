@@ -92,15 +92,7 @@ TEST(DCEscapes, AreSymmetricForThePipe) {
 
 TEST_F(DCConnectionTest, AnEndlessCommandIsDroppedAtTheLimit) {
     LogCapture log;
-    const std::string chunk(512 * 1024, 'x');
-    std::string out;
-    for (int i = 0; i < 12 && connection.isConnected(); ++i) {
-        peer->send(chunk);
-        eventually([&] {
-            connection.readMessage(out);
-            return !connection.isConnected();
-        }, std::chrono::milliseconds(100));
-    }
+    floodUntilDropped(std::string(512 * 1024, 'x'), 12);
     EXPECT_FALSE(connection.isConnected());
     EXPECT_TRUE(log.contains("DCConnection::readMessage(): an unterminated command of "));
     EXPECT_TRUE(log.contains("over the limit of 4194304 bytes"));

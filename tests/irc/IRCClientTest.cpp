@@ -8,15 +8,18 @@
 
 namespace {
 
-// A name with an empty label: the resolver refuses it without asking any
-// name server.
-const char kUnresolvableHost[] = "no..such.host";
-
 class IRCClientTest : public ::testing::Test {
 protected:
     IRCConfig settings() {
         IRCConfig config;
         config.irc_port = server.port();
+        return config;
+    }
+    // Pacing so slow that only the first queued line goes within a test.
+    IRCConfig oneLinePerMinute() {
+        IRCConfig config = settings();
+        config.irc_burst_lines = 1;
+        config.irc_line_interval = 60000;
         return config;
     }
     void connect(const IRCConfig& config) {
@@ -228,9 +231,7 @@ TEST_F(IRCClientTest, DestroyingAClientThatNeverLoggedInSendsNothing) {
 }
 
 TEST_F(IRCClientTest, PongOvertakesQueuedChat) {
-    IRCConfig config = settings();
-    config.irc_burst_lines = 1;
-    config.irc_line_interval = 60000;
+    const IRCConfig config = oneLinePerMinute();
     connect(config);
     server.welcome("brivox");
     pumpUntil(" 001 ");
@@ -259,9 +260,7 @@ TEST_F(IRCClientTest, PacingOffWritesEveryLineAtOnce) {
 
 TEST_F(IRCClientTest, OverflowingTheQueueDropsTheOldestWithOneWarning) {
     LogCapture log;
-    IRCConfig config = settings();
-    config.irc_burst_lines = 1;
-    config.irc_line_interval = 60000;
+    const IRCConfig config = oneLinePerMinute();
     connect(config);
     server.welcome("brivox");
     for (std::size_t i = 0; i < LinePacer::kMaxQueuedLines + 101; ++i)
@@ -287,9 +286,7 @@ TEST_F(IRCClientTest, SetConfigRefusesABurstBelowOneAndANegativeInterval) {
 }
 
 TEST_F(IRCClientTest, QueuedChatForALostLinkIsDropped) {
-    IRCConfig config = settings();
-    config.irc_burst_lines = 1;
-    config.irc_line_interval = 60000;
+    const IRCConfig config = oneLinePerMinute();
     connect(config);
     server.welcome("brivox");
     client.sendMessage("PRIVMSG #chat :first");

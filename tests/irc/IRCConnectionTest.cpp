@@ -78,15 +78,7 @@ TEST_F(IRCConnectionTest, ACompleteLineIsStillDeliveredWhenThePeerHasClosed) {
 
 TEST_F(IRCConnectionTest, AnEndlessLineIsDroppedAtTheLimit) {
     LogCapture log;
-    const std::string chunk(16 * 1024, 'x');
-    std::string out;
-    for (int i = 0; i < 8 && connection.isConnected(); ++i) {
-        peer->send(chunk);
-        eventually([&] {
-            connection.readMessage(out);
-            return !connection.isConnected();
-        }, std::chrono::milliseconds(100));
-    }
+    floodUntilDropped(std::string(16 * 1024, 'x'), 8);
     EXPECT_FALSE(connection.isConnected());
     EXPECT_TRUE(log.contains("IRCConnection::readMessage(): an unterminated line of "));
     EXPECT_TRUE(log.contains("over the limit of 65536 bytes"));

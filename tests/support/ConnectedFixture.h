@@ -24,6 +24,19 @@ protected:
         return eventually([&] { return connection.readMessage(out); }, std::chrono::seconds(5));
     }
 
+    // Sends chunk after chunk without a terminator, reading meanwhile, until
+    // the connection drops the peer or maxChunks went out.
+    void floodUntilDropped(const std::string& chunk, int maxChunks) {
+        std::string out;
+        for (int i = 0; i < maxChunks && connection.isConnected(); ++i) {
+            peer->send(chunk);
+            eventually([&] {
+                connection.readMessage(out);
+                return !connection.isConnected();
+            }, std::chrono::milliseconds(100));
+        }
+    }
+
     LoopbackListener listener;
     C connection;
     std::unique_ptr<PeerSocket> peer;

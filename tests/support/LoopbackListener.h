@@ -27,5 +27,9 @@ private:
     int boundPort = 0;
 };
 
+// A host name with an empty label: the resolver refuses it without asking
+// any name server, so a test of a failed lookup sends nothing off the host.
+constexpr char kUnresolvableHost[] = "no..such.host";
+
 // A port on 127.0.0.1 that nothing listens on right now.
 int freeLoopbackPort();

@@ -69,16 +69,9 @@ HubUserInfo parseMyInfo(const std::string& command) {
     return info;
 }
 
-void ScriptedHub::accept(std::chrono::milliseconds deadline) {
-    client = listener.accept(deadline);
-    require(client != nullptr, "no client connected");
-}
-
 void ScriptedHub::send(const std::string& command) { client->send(command + "|"); }
 
 std::string ScriptedHub::readCommand(std::chrono::milliseconds deadline) { return client->readUntil("|", deadline); }
-
-std::string ScriptedHub::readFor(std::chrono::milliseconds window) { return client->readFor(window); }
 
 void ScriptedHub::sendLock(const std::string& lock, const std::string& extra) {
     lastLock = lock;
@@ -134,7 +127,3 @@ std::string ScriptedHub::readChat(std::chrono::milliseconds deadline) {
 void ScriptedHub::userSays(const std::string& speaker, const std::string& text) {
     send(replaceAll(replaceAll("<" + speaker + "> " + text, "$", "&#36;"), "|", "&#124;"));
 }
-
-bool ScriptedHub::clientClosed(std::chrono::milliseconds deadline) { return client->waitForClose(deadline); }
-
-void ScriptedHub::dropClient() { client.reset(); }

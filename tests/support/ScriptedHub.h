@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "LoopbackListener.h"
+#include "ScriptedServer.h"
 
 // The fields of a "$MyINFO $ALL " command.
 struct HubUserInfo {
@@ -30,11 +30,9 @@ struct HubLoginScript {
     std::string helloNick;         // the nick in $Hello; empty: the one asked for
 };
 
-class ScriptedHub {
+class ScriptedHub : public ScriptedServer {
 public:
-    int port() const { return listener.port(); }
-    void accept(std::chrono::milliseconds deadline = std::chrono::seconds(10));
-    bool hasClient() const { return client != nullptr; }
+    ScriptedHub() : ScriptedServer("scripted hub") {}
 
     // The whole login as scripted; returns the client's user information.
     HubUserInfo login(const HubLoginScript& script = HubLoginScript());
@@ -48,8 +46,6 @@ public:
     // The next main-chat line, after checking its speaker tag; other commands
     // are skipped. Returned unescaped.
     std::string readChat(std::chrono::milliseconds deadline = std::chrono::seconds(5));
-    // Raw bytes the client sent within the window.
-    std::string readFor(std::chrono::milliseconds window);
     // Sends commands, each followed by '|'.
     void send(const std::string& command);
     // A chat line from another hub user, escaped as a hub does.
@@ -57,15 +53,8 @@ public:
 
     const std::string& currentNick() const { return nick; }
     void setNick(const std::string& newNick) { nick = newNick; }
-    bool clientClosed(std::chrono::milliseconds deadline = std::chrono::seconds(5));
-    void dropClient();
-    void stopListening() { listener.close(); }
-    // The link to the client, for callers that read it their own way.
-    PeerSocket& socket() { return *client; }
 
 private:
-    LoopbackListener listener;
-    std::unique_ptr<PeerSocket> client;
     std::string lastLock;
     std::string nick;
 };

@@ -2,12 +2,6 @@
 
 #include <stdexcept>
 
-void ScriptedIrcServer::accept(std::chrono::milliseconds deadline) {
-    client = listener.accept(deadline);
-    if (!client)
-        throw std::runtime_error("scripted IRC server: no client connected");
-}
-
 std::string ScriptedIrcServer::readLine(std::chrono::milliseconds deadline) {
     return client->readUntil("\r\n", deadline);
 }
@@ -15,8 +9,6 @@ std::string ScriptedIrcServer::readLine(std::chrono::milliseconds deadline) {
 void ScriptedIrcServer::sendLine(const std::string& line) { client->send(line + "\r\n"); }
 
 void ScriptedIrcServer::sendRaw(const std::string& bytes) { client->send(bytes); }
-
-std::string ScriptedIrcServer::readFor(std::chrono::milliseconds window) { return client->readFor(window); }
 
 void ScriptedIrcServer::welcome(const std::string& nick) {
     for (const char* command : {"NICK ", "USER ", "JOIN "}) {
@@ -26,7 +18,3 @@ void ScriptedIrcServer::welcome(const std::string& nick) {
     }
     sendLine(":irc.scripted 001 " + nick + " :Welcome");
 }
-
-bool ScriptedIrcServer::clientClosed(std::chrono::milliseconds deadline) { return client->waitForClose(deadline); }
-
-void ScriptedIrcServer::dropClient() { client.reset(); }

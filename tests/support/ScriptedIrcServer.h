@@ -6,30 +6,16 @@
 #include <memory>
 #include <string>
 
-#include "LoopbackListener.h"
+#include "ScriptedServer.h"
 
-class ScriptedIrcServer {
+class ScriptedIrcServer : public ScriptedServer {
 public:
-    int port() const { return listener.port(); }
-    // Waits for the client to connect (replacing an earlier one).
-    void accept(std::chrono::milliseconds deadline = std::chrono::seconds(10));
-    bool hasClient() const { return client != nullptr; }
+    ScriptedIrcServer() : ScriptedServer("scripted IRC server") {}
     // The next line from the client, without CR LF.
     std::string readLine(std::chrono::milliseconds deadline = std::chrono::seconds(5));
     // Sends one line with CR LF, or raw bytes as they are.
     void sendLine(const std::string& line);
     void sendRaw(const std::string& bytes);
-    // What the client sent within the window, raw.
-    std::string readFor(std::chrono::milliseconds window);
     // Reads the client's NICK, USER and JOIN and welcomes it.
     void welcome(const std::string& nick);
-    bool clientClosed(std::chrono::milliseconds deadline = std::chrono::seconds(5));
-    void dropClient();
-    void stopListening() { listener.close(); }
-    // The link to the client, for callers that read it their own way.
-    PeerSocket& socket() { return *client; }
-
-private:
-    LoopbackListener listener;
-    std::unique_ptr<PeerSocket> client;
 };
