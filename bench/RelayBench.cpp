@@ -54,9 +54,10 @@ struct Setup {
                                                                    "\nirc_line_interval = 0\n");
             relay.start(brivoxBinary(), {"-d", "-c", config});
             irc.accept();
-            irc.welcome("brivox");
+            irc.greet("brivox");
             hub.accept();
             hub.login();
+            irc.confirmJoin("brivox");
         } else {
             relay.start(FORWARDER_BINARY, {std::to_string(irc.port()), std::to_string(hub.port())});
             irc.accept();

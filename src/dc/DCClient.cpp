@@ -2,17 +2,51 @@
 
 #include "dc/lockToKey.h"
 #include "frame/Log.h"
+#include "frame/printable.h"
+#include "frame/settingProblem.h"
 #include "net/ServerAddress.h"
 
 namespace {
 
-const ServerAddress kHubAddress{"DClient::Connect(): gethostbyname(3) failed: ",
-                                "DCClient::Connect(): unknown address family",
-                                "DCClient::Connect(): cann't connect to requested address"};
 const char kNickRefused[] = "$ValidateDenide";
+
+// Hubs commonly cap nicks near this; it leaves room for the "_" of retries.
+constexpr std::size_t kMaxNickBytes = 64;
+// Far above what hubs accept in one $MyINFO field or password.
+constexpr std::size_t kMaxFieldBytes = 255;
+// A nick may hold neither the command separators nor a space.
+constexpr std::string_view kNickBreakers{"\0\r\n $|", 6};
+// '$' separates the fields of $MyINFO.
+constexpr std::string_view kFieldBreakers{"\0\r\n$", 4};
 
 bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+bool isChatLine(const std::string& command) { return !command.empty() && command[0] == '<'; }
+
+std::string firstSettingProblem(const DCConfig& config) {
+    struct Check {
+        const char* key;
+        const std::string& value;
+        std::string_view forbidden;
+        std::size_t maxBytes;
+    };
+    const Check checks[] = {
+        {"dc_nick", config.dc_nick, kNickBreakers, kMaxNickBytes},
+        {"dc_pass", config.dc_pass, kWordBreakers, kMaxFieldBytes},
+        {"dc_description", config.dc_description, kFieldBreakers, kMaxFieldBytes},
+        {"dc_speed", config.dc_speed, kFieldBreakers, kMaxNickBytes},
+        {"dc_email", config.dc_email, kFieldBreakers, kMaxFieldBytes},
+        {"dc_share_size", config.dc_share_size, kFieldBreakers, kMaxNickBytes},
+        {"dc_server", config.dc_server, kWordBreakers, kMaxFieldBytes},
+    };
+    for (const Check& check : checks) {
+        std::string problem = settingProblem(check.key, check.value, check.forbidden, check.maxBytes);
+        if (!problem.empty())
+            return problem;
+    }
+    return std::string();
 }
 
 }  // namespace
@@ -31,7 +65,7 @@ const DCClient::LoginCommand DCClient::loginCommands[] = {
     {[](const std::string& c) { return startsWith(c, "$Hello "); }, &DCClient::onHello},
 };
 
-DCClient::DCClient() : loggedIn(false) {}
+DCClient::DCClient() = default;
 
 DCClient::~DCClient() { Disconnect(); }
 
@@ -41,22 +75,75 @@ bool DCClient::setConfig(const DCConfig& config) {
     // Only the low 16 bits would reach the socket.
     if (config.dc_port < 1 || config.dc_port > 65535)
         return false;
+    const std::string problem = firstSettingProblem(config);
+    if (!problem.empty()) {
+        logMessage(Error, "DCClient::setConfig(): " + problem);
+        return false;
+    }
     settings = config;
+    configuredNick = config.dc_nick;
+    nickRetries = 0;
     return true;
 }
 
-bool DCClient::Connect() {
-    if (!kHubAddress.connect(connection, settings.dc_server, settings.dc_port))
+bool DCClient::openLink() {
+    const ServerAddress hub = ServerAddress::resolve(settings.dc_server, settings.dc_port);
+    switch (hub.outcome) {
+    case ServerAddress::Outcome::NameNotFound:
+        logMessage(Error, "Can not resolve name \"" + settings.dc_server + "\"");
+        logMessage(Error, "DClient::Connect(): gethostbyname(3) failed: " + hub.resolverError);
         return false;
+    case ServerAddress::Outcome::NotIPv4:
+        logMessage(Error, "DCClient::Connect(): unknown address family");
+        return false;
+    case ServerAddress::Outcome::Resolved:
+        break;
+    }
+    if (connection.Connect(hub.socketAddress(), hub.length()) != 0) {
+        logMessage(Error, "DCClient::Connect(): cann't connect to requested address");
+        return false;
+    }
+    return true;
+}
+
+// The whole log-in, connect included, must end within the wait limit: a hub
+// that chats on and on without a $Hello cannot hold the daemon.
+bool DCClient::Connect() {
+    side.enter(LinkState::LoggingIn);
+    lastCommand.clear();
+    lastChat.clear();
+    connection.setDeadline(Clock::now() + Connection::waitLimit());
+    const bool loggedIn = openLink() && logIn();
+    connection.clearDeadline();
+    if (!loggedIn) {
+        connection.Disconnect();
+        side.enter(LinkState::Down);
+        return false;
+    }
+    side.enter(LinkState::InChannel);
+    return true;
+}
+
+bool DCClient::logIn() {
     for (;;) {
         // A command that was complete when the hub closed the link is still
         // acted on: a nick refusal must lengthen the nick for the next login.
         std::string command;
-        if (!connection.waitMessage(command))
+        if (!connection.waitMessage(command)) {
+            if (connection.deadlinePassed())
+                logMessage(Error, "DCClient::Connect(): no log-in within " +
+                                      std::to_string(Connection::waitLimit().count()) + " ms as \"" +
+                                      settings.dc_nick + "\" (" + std::to_string(nickRetries) +
+                                      " nick retries); the hub said last: \"" + printable(lastWords()) + "\"");
+            else if (!lastChat.empty())
+                logMessage(Warning, "DCClient::Connect(): the hub closed the link; it said last: \"" +
+                                        printable(lastChat) + "\"");
             return false;
+        }
+        hear(command);
         switch (dispatch(command)) {
         case Step::Wait: break;
-        case Step::LoggedIn: loggedIn = true; return true;
+        case Step::LoggedIn: return true;
         case Step::Failed: return false;
         }
     }
@@ -69,6 +156,21 @@ DCClient::Step DCClient::dispatch(const std::string& command) {
     return Step::Wait;
 }
 
+// Remembers what the hub said last (during the log-in also its last chat
+// line, which usually says why it refuses us), and logs what tells why a
+// link may end: a hub that is full or sends us elsewhere closes it next.
+void DCClient::hear(const std::string& command) {
+    lastCommand = command;
+    if (!isChatLine(command)) {
+        if (startsWith(command, "$HubIsFull") || startsWith(command, "$ForceMove"))
+            logMessage(Warning, "DCClient: the hub says \"" + printable(command) + "\"");
+    } else if (side.is(LinkState::LoggingIn)) {
+        lastChat = command;
+    }
+}
+
+std::string DCClient::lastWords() const { return lastChat.empty() ? lastCommand : lastChat; }
+
 bool DCClient::sendAndCheck(const std::string& command) {
     connection.sendMessage(command);
     return connection.isConnected();
@@ -80,25 +182,34 @@ DCClient::Step DCClient::onLock(const std::string& command) {
     if (space != std::string::npos)
         lock.erase(space);
     if (lock.size() < 2) {
-        logMessage(Error, "DCClient::Connect(): the hub sent a lock shorter than two bytes (\"" + lock +
+        logMessage(Error, "DCClient::Connect(): the hub sent a lock shorter than two bytes (\"" + printable(lock) +
                               "\"); closing the link");
-        connection.Disconnect();
         return Step::Failed;
     }
     if (!sendAndCheck("$Key " + lockToKey(lock)))
         return Step::Failed;
     // What the hub sent with its lock is not part of the login.
     std::string discarded;
-    while (connection.readMessage(discarded)) {
-    }
+    while (connection.readMessage(discarded))
+        hear(discarded);
     if (!connection.isConnected())
         return Step::Failed;
     return sendAndCheck("$ValidateNick " + settings.dc_nick) ? Step::Wait : Step::Failed;
 }
 
+// The nick grows by one "_" per refusal, also across attempts (hubs that
+// close the link after a refusal), but only so far: then it starts over.
 DCClient::Step DCClient::onNickRefused(const std::string&) {
+    if (nickRetries == kMaxNickRetries) {
+        logMessage(Error, "DCClient::Connect(): the hub refused " + std::to_string(nickRetries + 1) +
+                              " nicks, the last \"" + settings.dc_nick + "\"; it said last: \"" +
+                              printable(lastWords()) + "\"");
+        startNickOver();
+        return Step::Failed;
+    }
     logMessage(Warning, "Nickname \"" + settings.dc_nick + "\" already taken");
     settings.dc_nick += "_";
+    ++nickRetries;
     logMessage(Notice, "Trying \"" + settings.dc_nick + "\"...");
     return sendAndCheck("$ValidateNick " + settings.dc_nick) ? Step::Wait : Step::Failed;
 }
@@ -110,7 +221,6 @@ DCClient::Step DCClient::onPasswordRequest(const std::string&) {
 
 DCClient::Step DCClient::onPasswordRefused(const std::string&) {
     logMessage(Error, "Hub said that our password is incorrect...");
-    connection.Disconnect();
     return Step::Failed;
 }
 
@@ -134,25 +244,51 @@ std::string DCClient::myInfo() const {
     return info;
 }
 
+void DCClient::startNickOver() {
+    settings.dc_nick = configuredNick;
+    nickRetries = 0;
+}
+
 bool DCClient::getMessage(std::string& command) {
-    if (!loggedIn)
+    if (!side.is(LinkState::InChannel))
         return false;
-    const bool got = connection.readMessage(command);
+    if (connection.readMessage(command)) {
+        hear(command);
+        return true;
+    }
+    // Only once every command that arrived before the end has been handed
+    // over does the side count as down.
     if (!connection.isConnected())
-        loggedIn = false;
-    return got;
+        linkLost();
+    return false;
+}
+
+// A hub that ends the session often says why in a chat line just before.
+// After a lost session the next log-in starts from the configured nick.
+void DCClient::linkLost() {
+    if (isChatLine(lastCommand))
+        logMessage(Warning, "DCClient: the hub closed the link after saying \"" + printable(lastCommand) + "\"");
+    startNickOver();
+    side.enter(LinkState::Down);
 }
 
 bool DCClient::sendMessage(const std::string& command) {
-    if (!loggedIn)
+    if (!side.is(LinkState::InChannel))
         return false;
-    const bool result = connection.writeMessage(command);
-    if (!connection.isConnected())
-        loggedIn = false;
-    return result;
+    return connection.writeMessage(command);
 }
 
-bool DCClient::isConnected() const { return loggedIn; }
+std::optional<DCClient::Clock::duration> DCClient::nextWakeIn() const {
+    if (side.is(LinkState::Down))
+        return side.untilNextAttempt(Clock::now());
+    // A link that closed while the side still counts as up: the next
+    // getMessage says so.
+    if (!connection.isConnected())
+        return Clock::duration::zero();
+    return std::nullopt;
+}
+
+bool DCClient::isConnected() const { return side.is(LinkState::InChannel); }
 
 const DCConfig& DCClient::getConfig() const { return settings; }
 
@@ -160,17 +296,13 @@ int DCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set);
 
 bool DCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
 
-void DCClient::flushOutput() {
-    connection.flushOutput();
-    if (!connection.isConnected())
-        loggedIn = false;
-}
+void DCClient::flushOutput() { connection.flushOutput(); }
 
 bool DCClient::Disconnect() {
-    if (!loggedIn)
+    if (!side.is(LinkState::InChannel))
         return false;
     connection.sendMessage("$Quit " + settings.dc_nick);
     connection.Disconnect();
-    loggedIn = false;
+    side.enter(LinkState::Down);
     return true;
 }

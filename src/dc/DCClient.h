@@ -3,28 +3,41 @@
 // and receives.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <sys/select.h>
 
 #include "dc/DCConnection.h"
 #include "frame/Config.h"
+#include "frame/SideState.h"
 
 class DCClient {
 public:
+    using Clock = std::chrono::steady_clock;
+    // Nick refusals taken before the nick starts over from the configured one.
+    static constexpr int kMaxNickRetries = 8;
+
     DCClient();
     ~DCClient();
     DCClient(const DCClient&) = delete;
     DCClient& operator=(const DCClient&) = delete;
 
-    // Takes the settings unless nick, server or speed is empty or the port
-    // is outside 1..65535.
+    // Takes the settings unless one is missing, out of range, or holds what
+    // cannot go on the wire (the reason is logged).
     bool setConfig(const DCConfig& config);
-    // Resolves the hub, connects and logs in. Blocks until done.
+    // Resolves the hub, connects and logs in. Blocks until done, for at most
+    // the connection's wait limit in all.
     bool Connect();
     // The next complete hub command, unescaped.
     bool getMessage(std::string& command);
     // Sends one command without waiting; dropped when not logged in.
     bool sendMessage(const std::string& command);
+    // Time until getMessage has news or a new log-in is due; nothing when
+    // the client only waits for the hub.
+    std::optional<Clock::duration> nextWakeIn() const;
+
+    LinkState state() const { return side.state(); }
     bool isConnected() const;
     // The settings in use; the nick is the one the hub accepted.
     const DCConfig& getConfig() const;
@@ -43,6 +56,8 @@ private:
     };
     static const LoginCommand loginCommands[];
 
+    bool openLink();
+    bool logIn();
     Step onLock(const std::string& command);
     Step onNickRefused(const std::string& command);
     Step onPasswordRequest(const std::string& command);
@@ -51,10 +66,18 @@ private:
     Step dispatch(const std::string& command);
     bool sendAndCheck(const std::string& command);
     std::string myInfo() const;
+    void hear(const std::string& command);
+    std::string lastWords() const;
+    void startNickOver();
+    void linkLost();
 
-    DCConfig settings;         // the settings in use
-    DCConnection connection;   // the hub link
-    bool loggedIn;             // the login completed and the link is open
+    DCConfig settings;           // the settings in use
+    std::string configuredNick;  // where the nick starts over
+    DCConnection connection;     // the hub link
+    SideState side;              // down, logging in, or in the main chat
+    int nickRetries = 0;         // "_" added to the configured nick so far
+    std::string lastCommand;     // the hub's last command on this link
+    std::string lastChat;        // its last main-chat line on this link
 };
 
 // "$ValidateDenide" alone, or with the refused nick after a space.

@@ -55,12 +55,13 @@ std::string unescapeDCText(std::string_view text) {
 }
 
 bool DCConnection::readMessage(std::string& out) {
-    if (!isConnected())
-        return false;
-    _read();
+    // After the peer closed the link, the complete messages it sent before
+    // are still handed out.
+    if (isConnected())
+        _read();
     const std::size_t end = inbuf.findTerminator("|");
     if (end == ByteBuffer::npos) {
-        if (inbuf.size() > kMaxIncompleteCommand)
+        if (isConnected() && inbuf.size() > kMaxIncompleteCommand)
             dropOverLimit("DCConnection::readMessage()", "an unterminated command", inbuf.size(),
                           kMaxIncompleteCommand);
         return false;

@@ -1,8 +1,9 @@
 #include "frame/CommandLine.h"
 
 #include <cstdio>
-#include "frame/Config.h"
 #include <unistd.h>
+
+#include "frame/Config.h"
 
 namespace {
 
@@ -31,7 +32,9 @@ void printUsage() {
 
 bool CommandLine::parse(int argc, char* argv[]) {
     int option;
-    while ((option = getopt(argc, argv, "dc:l:L:p:h")) != -1) {
+    // The '+' stops glibc's getopt at the first non-option argument instead
+    // of searching on past it; other getopts stop there anyway.
+    while ((option = getopt(argc, argv, "+dc:l:L:p:h")) != -1) {
         switch (option) {
         case 'd': background = false; break;
         case 'c': configPath = optarg; break;
@@ -42,7 +45,6 @@ bool CommandLine::parse(int argc, char* argv[]) {
             levelGiven = true;
             break;
         default:  // 'h', an unknown option, or an option without its argument
-            showUsage = true;
             return false;
         }
     }

@@ -11,9 +11,9 @@ struct CommandLine {
     bool background = true;                      // cleared by -d
     std::int32_t levelOverride = 0;              // -L, as strtol reads it
     bool levelGiven = false;                     // whether -L was given
-    bool showUsage = false;                      // -h, an unknown option or a missing argument
 
-    // Parses with getopt until the first non-option argument.
+    // Parses with getopt until the first non-option argument. False for -h,
+    // an unknown option or a missing argument: the usage text is due.
     bool parse(int argc, char* argv[]);
 };
 

@@ -1,9 +1,15 @@
 #include "frame/Config.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "frame/printable.h"
 
 #define STRING_KEY(name, part) \
     { #name, 's', nullptr, [](Config& c) -> std::string* { return &c.part name; } }
@@ -49,38 +55,81 @@ std::string trim(std::string text, char c) {
 
 namespace {
 
-// The whole file, or false when it cannot be opened or a read fails (a
-// directory opens on some systems and only fails when read).
-bool readWholeFile(const std::string& path, std::string& contents) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file)
-        return false;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
-        contents.append(chunk, got);
-    if (std::ferror(file.get())) {
-        if (errno == 0)
-            errno = EIO;
+// Reads a regular file of at most kMaxConfigBytes from fd, or says why not.
+bool readRegularFile(int fd, const std::string& path, std::string& contents, std::string& failure) {
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        failure = std::strerror(errno);
         return false;
     }
-    return true;
+    if (!S_ISREG(status.st_mode)) {
+        failure = path + " is not a regular file";
+        return false;
+    }
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got == 0)
+            return true;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            failure = std::strerror(errno);
+            return false;
+        }
+        contents.append(chunk, static_cast<std::size_t>(got));
+        if (contents.size() > kMaxConfigBytes) {
+            failure = path + " is larger than " + std::to_string(kMaxConfigBytes) + " bytes";
+            return false;
+        }
+    }
 }
 
-void parseLine(std::string line, std::map<std::string, std::string>& values) {
+// Only a regular file will do: a FIFO would block the start for ever (it is
+// opened here without waiting for a writer), and /dev/zero never ends.
+bool readWholeFile(const std::string& path, std::string& contents, std::string& failure) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0) {
+        failure = std::strerror(errno);
+        return false;
+    }
+    const bool read = readRegularFile(fd, path, contents, failure);
+    close(fd);
+    return read;
+}
+
+bool isKnownKey(const std::string& key) {
+    for (const ConfigKey* entry = configKeys; entry->type != 0; ++entry)
+        if (key == entry->key)
+            return true;
+    return false;
+}
+
+// A file of thousands of misspelt keys gets a bounded number of lines.
+constexpr std::size_t kMaxUnknownKeyWarnings = 10;
+
+void noteUnknownKey(const std::string& key, std::size_t lineNumber, std::size_t& unknownKeys,
+                    std::vector<std::string>& warnings) {
+    if (++unknownKeys <= kMaxUnknownKeyWarnings)
+        warnings.push_back("Unknown key \"" + printable(key) + "\" on line " + std::to_string(lineNumber) +
+                           " of the configuration file; ignored");
+}
+
+// The key and the value of one line; nothing for a blank or comment line
+// and for a line without '='.
+std::optional<std::pair<std::string, std::string>> parseLine(std::string line) {
     line = trim(line, ' ');
     const std::size_t comment = line.find(';');
     if (comment != std::string::npos)
         line.erase(comment);
     if (line.empty())
-        return;
+        return std::nullopt;
     const std::size_t equals = line.find('=');
     if (equals == std::string::npos)
-        return;
+        return std::nullopt;
     std::string key = trim(line.substr(0, equals), ' ');
     std::string value = trim(line.substr(equals + 1), ' ');
-    value = trim(trim(value, '\''), '"');
-    values[key] = value;
+    return std::make_pair(std::move(key), trim(trim(value, '\''), '"'));
 }
 
 }  // namespace
@@ -92,12 +141,19 @@ std::int32_t parseInt32(const std::string& text) {
 }
 
 bool Config::load(const std::string& path) {
+    ConfigDiagnostics ignored;
+    return load(path, ignored);
+}
+
+bool Config::load(const std::string& path, ConfigDiagnostics& diagnostics) {
     std::string contents;
-    if (!readWholeFile(path, contents))
+    if (!readWholeFile(path, contents, diagnostics.failure))
         return false;
 
     std::map<std::string, std::string> values;
     std::size_t start = 0;
+    std::size_t lineNumber = 0;
+    std::size_t unknownKeys = 0;
     while (start < contents.size()) {
         std::size_t end = contents.find('\n', start);
         const bool hasNewline = end != std::string::npos;
@@ -107,9 +163,17 @@ bool Config::load(const std::string& path) {
         // A CRLF file: the carriage return before the newline ends the line too.
         if (hasNewline && length > 0 && contents[end - 1] == '\r')
             --length;
-        parseLine(contents.substr(start, length), values);
+        ++lineNumber;
+        if (auto pair = parseLine(contents.substr(start, length))) {
+            if (!isKnownKey(pair->first))
+                noteUnknownKey(pair->first, lineNumber, unknownKeys, diagnostics.warnings);
+            values[pair->first] = std::move(pair->second);
+        }
         start = end + 1;
     }
+    if (unknownKeys > kMaxUnknownKeyWarnings)
+        diagnostics.warnings.push_back("... and " + std::to_string(unknownKeys - kMaxUnknownKeyWarnings) +
+                                       " more unknown keys");
 
     for (auto& [key, value] : values)
         rawValues[key] = value;

@@ -1,9 +1,11 @@
 // The settings records and the configuration file they are loaded from.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 // The IRC side's settings; each field bears the name of its key.
 struct IRCConfig {
@@ -31,6 +33,15 @@ struct DCConfig {
     std::string dc_share_size = "1073741825";   // share size, kept as decimal text
 };
 
+// A configuration file is a few dozen lines; far beyond this it is not one.
+constexpr std::size_t kMaxConfigBytes = 1024 * 1024;
+
+// What loading found wrong, in sentences for the log.
+struct ConfigDiagnostics {
+    std::string failure;                // why the file could not be loaded
+    std::vector<std::string> warnings;  // unknown keys, a bounded number of lines
+};
+
 // The whole configuration.
 struct Config {
     IRCConfig irc;                               // IRC settings
@@ -46,9 +57,12 @@ struct Config {
     // settings of another record; rawValues stays empty.
     Config(const IRCConfig& ircSettings, const DCConfig& dcSettings, const Config& general);
 
-    // Reads the file at path. False when it cannot be opened or read; the
-    // record is then left as it was.
+    // Reads the file at path. False when it is not a regular file of at most
+    // kMaxConfigBytes or cannot be read; the record is then left as it was.
     bool load(const std::string& path);
+    // The same, saying why it failed, and what the file holds that is worth
+    // a warning (unknown keys with their line numbers).
+    bool load(const std::string& path, ConfigDiagnostics& diagnostics);
 };
 
 // One entry of the key table: the key, 'i' or 's', and the field it fills.
@@ -59,7 +73,7 @@ struct ConfigKey {
     std::string* (*stringField)(Config&);        // set for 's' entries only
 };
 
-// The 20 known keys in table order, ended by a marker whose type is 0.
+// The known keys in table order, ended by a marker whose type is 0.
 extern const ConfigKey configKeys[];
 
 // text converted as strtol does with base 10, keeping the low 32 bits.

@@ -2,9 +2,18 @@
 
 #include <algorithm>
 
-void ReconnectSchedule::lost(Clock::time_point now) {
-    nextAttempt = now;
-    delay = kFirstDelay;
+void ReconnectSchedule::loggedIn(Clock::time_point now) {
+    if (!loggedInAt)
+        loggedInAt = now;
+}
+
+void ReconnectSchedule::ended(Clock::time_point now) {
+    const bool lasted = loggedInAt && now - *loggedInAt >= kLastingSession;
+    loggedInAt.reset();
+    if (lasted)
+        startOver(now);
+    else
+        failed(now);
 }
 
 void ReconnectSchedule::failed(Clock::time_point now) {
@@ -12,7 +21,10 @@ void ReconnectSchedule::failed(Clock::time_point now) {
     delay = std::min<Clock::duration>(delay * 2, kLongestDelay);
 }
 
-void ReconnectSchedule::succeeded() { delay = kFirstDelay; }
+void ReconnectSchedule::startOver(Clock::time_point at) {
+    nextAttempt = at;
+    delay = kFirstDelay;
+}
 
 ReconnectSchedule::Clock::duration ReconnectSchedule::untilDue(Clock::time_point now) const {
     return due(now) ? Clock::duration::zero() : nextAttempt - now;

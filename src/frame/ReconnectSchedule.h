@@ -1,22 +1,30 @@
-// When a side whose link was lost is tried again: at once after the loss,
-// then after 10 seconds, doubling up to 5 minutes while it keeps failing, so
-// that a server that is down is not hammered (servers ban such addresses).
+// When a side whose link was lost or whose log-in failed is tried again. A
+// session that lasted earns an immediate new attempt; a failed attempt, or a
+// session the peer ended soon after the log-in (a wrong password, a ban),
+// waits 10 seconds, then twice as long each time up to 5 minutes, so that a
+// peer that refuses us is not hammered (servers ban such addresses).
 #pragma once
 
 #include <chrono>
+#include <optional>
 
 class ReconnectSchedule {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::seconds kFirstDelay{10};
     static constexpr std::chrono::seconds kLongestDelay{300};
+    // A session that lasted this long was a success, whatever ended it.
+    static constexpr std::chrono::seconds kLastingSession{60};
 
-    // The link was lost: the first attempt is due at once.
-    void lost(Clock::time_point now);
+    // The log-in completed; the session is counted from the first call.
+    void loggedIn(Clock::time_point now);
+    // The attempt or the session ended: the next attempt is due at once after
+    // a lasting session, else after the current delay, which then doubles.
+    void ended(Clock::time_point now);
     // An attempt failed: the next one waits, longer each time.
     void failed(Clock::time_point now);
-    // Logged in again: the next loss starts over with the short delay.
-    void succeeded();
+    // The next attempt is due at `at`, and the delay starts over.
+    void startOver(Clock::time_point at);
 
     bool due(Clock::time_point now) const { return now >= nextAttempt; }
     // Time left until the next attempt (zero when due).
@@ -25,4 +33,5 @@ public:
 private:
     Clock::time_point nextAttempt{};
     Clock::duration delay = kFirstDelay;
+    std::optional<Clock::time_point> loggedInAt;  // set while a session is counted
 };

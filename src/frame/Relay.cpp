@@ -1,18 +1,12 @@
 #include "frame/Relay.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <optional>
 
 #include "frame/Log.h"
 
 Relay::Relay(Config& settings, Translator& lineTranslator, IRCClient& ircClient, DCClient& dcClient)
-    : config(settings),
-      translator(lineTranslator),
-      irc(ircClient),
-      dc(dcClient),
-      configuredIRC(settings.irc),
-      configuredDC(settings.dc) {}
+    : config(settings), translator(lineTranslator), irc(ircClient), dc(dcClient) {}
 
 int Relay::logIn() {
     if (!irc.setConfig(config.irc)) {
@@ -23,8 +17,6 @@ int Relay::logIn() {
         logMessage(Error, "Incorrect config for DC++", true);
         return 1;
     }
-    configuredIRC = config.irc;
-    configuredDC = config.dc;
     logMessage(Notice, "Connecting to IRC... ");
     if (!irc.Connect()) {
         logMessage(Error, "ERROR");
@@ -45,29 +37,30 @@ int Relay::logIn() {
     return 0;
 }
 
+// Each pass logs in again to a side that is due, then hands on everything
+// complete in both receive buffers (also what a log-in left there), then
+// sleeps. A side counts as down only once what it sent before the end of its
+// stream has been handled.
 void Relay::run() {
     for (;;) {
-        waitForTraffic();
-        flushQueuedOutput();
+        logInAgainWhenDue(irc, "IRC connection closed. Trying to reconnect...");
+        logInAgainWhenDue(dc, "DC++ connection closed. Trying to reconnect...");
         relayIRCToHub();
-        keepUp(dc, configuredDC, dcSide);
         relayHubToIRC();
-        irc.releasePaced();
-        keepUp(irc, configuredIRC, ircSide);
+        irc.tick();
+        waitForTraffic();
     }
 }
 
-// Sleeps until a logged-in side has something to read, a side with queued
-// output can take it, or a side that is down is due to be tried again.
+// Sleeps until an open link has something to read, a side with queued
+// output can take it, or a client has work that waits for a time.
 void Relay::waitForTraffic() {
     fd_set readable;
     fd_set writable;
     FD_ZERO(&readable);
     FD_ZERO(&writable);
-    // A side that is not logged in is left out: a link left open by a
-    // refused nick would otherwise wake the loop again and again.
-    const int ircFd = irc.isConnected() ? irc.addToFdSet(&readable) : -1;
-    const int dcFd = dc.isConnected() ? dc.addToFdSet(&readable) : -1;
+    const int ircFd = irc.addToFdSet(&readable);
+    const int dcFd = dc.addToFdSet(&readable);
     highestDescriptor = std::max({highestDescriptor, ircFd, dcFd});
     if (ircFd >= 0 && irc.hasQueuedOutput())
         FD_SET(ircFd, &writable);
@@ -76,46 +69,21 @@ void Relay::waitForTraffic() {
     timeval storage;
     // Errors and interruptions (a SIGHUP) just start the next pass.
     select(highestDescriptor + 1, &readable, &writable, nullptr, waitLimit(storage));
-    noteLostSides();
+    flushQueuedOutput();
 }
 
-// No time-out while both sides are up and no paced line is waiting: an idle
-// daemon uses no processor time.
+// No time-out while both sides are in their channels with nothing queued:
+// an idle daemon uses no processor time.
 timeval* Relay::waitLimit(timeval& storage) const {
-    const auto now = ReconnectSchedule::Clock::now();
-    std::optional<ReconnectSchedule::Clock::duration> wait = irc.nextPacedLineIn();
-    if (!irc.isConnected() || !dc.isConnected()) {
-        auto untilRetry = std::chrono::duration_cast<ReconnectSchedule::Clock::duration>(kDownWaitLimit);
-        if (!irc.isConnected())
-            untilRetry = std::min(untilRetry, ircSide.schedule.untilDue(now));
-        if (!dc.isConnected())
-            untilRetry = std::min(untilRetry, dcSide.schedule.untilDue(now));
-        wait = wait ? std::min(*wait, untilRetry) : untilRetry;
-    }
+    std::optional<std::chrono::steady_clock::duration> wait = irc.nextWakeIn();
+    if (const auto dcWait = dc.nextWakeIn())
+        wait = wait ? std::min(*wait, *dcWait) : *dcWait;
     if (!wait)
         return nullptr;
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(*wait).count();
     storage.tv_sec = static_cast<time_t>(micros / 1000000);
     storage.tv_usec = static_cast<suseconds_t>(micros % 1000000);
     return &storage;
-}
-
-void Relay::noteLostSides() {
-    noticeLoss(irc, configuredIRC, ircSide);
-    noticeLoss(dc, configuredDC, dcSide);
-}
-
-// A new log-in after a lost link starts from the configured settings, so
-// that the nick does not grow by one "_" per reconnection. Between failed
-// attempts the client keeps what the server made of the nick (a hub that
-// refused it and closed the link).
-template <typename Client, typename Settings>
-void Relay::noticeLoss(Client& client, const Settings& configured, SideState& side) {
-    if (!side.up || client.isConnected())
-        return;
-    side.up = false;
-    side.schedule.lost(ReconnectSchedule::Clock::now());
-    client.setConfig(configured);
 }
 
 void Relay::flushQueuedOutput() {
@@ -137,20 +105,14 @@ void Relay::relayHubToIRC() {
             irc.sendMessage(message);
 }
 
-// Logs in again to a side that is down once its schedule says so.
-template <typename Client, typename Settings>
-void Relay::keepUp(Client& client, const Settings& configured, SideState& side) {
-    noticeLoss(client, configured, side);
-    if (client.isConnected() || !side.schedule.due(ReconnectSchedule::Clock::now()))
+// A side that is down tells, through its wake-up time, when it is due.
+template <typename Client>
+void Relay::logInAgainWhenDue(Client& client, const char* closedWarning) {
+    if (client.state() != LinkState::Down || client.nextWakeIn() > std::chrono::steady_clock::duration::zero())
         return;
-    logMessage(Warning, side.closedWarning);
-    if (client.Connect()) {
-        side.up = true;
-        side.schedule.succeeded();
+    logMessage(Warning, closedWarning);
+    if (client.Connect())
         reconfigureTranslatorIfNicksChanged();
-    } else {
-        side.schedule.failed(ReconnectSchedule::Clock::now());
-    }
 }
 
 // The hub may have given us another nick on reconnection; our chat lines

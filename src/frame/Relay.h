@@ -8,16 +8,11 @@
 
 #include "dc/DCClient.h"
 #include "frame/Config.h"
-#include "frame/ReconnectSchedule.h"
 #include "irc/IRCClient.h"
 #include "translator/Translator.h"
 
 class Relay {
 public:
-    // While a side is down the wait in select is bounded by this, so that
-    // the side is tried again even when nothing else happens.
-    static constexpr std::chrono::seconds kDownWaitLimit{10};
-
     Relay(Config& config, Translator& translator, IRCClient& irc, DCClient& dc);
 
     // Logs in to both sides and configures the Translator; 0, or the exit
@@ -27,22 +22,12 @@ public:
     [[noreturn]] void run();
 
 private:
-    // What the loop keeps for one side.
-    struct SideState {
-        const char* closedWarning;     // logged before each reconnection attempt
-        bool up = true;                // logged in when last looked at
-        ReconnectSchedule schedule;
-    };
-
     void waitForTraffic();
     void flushQueuedOutput();
     void relayIRCToHub();
     void relayHubToIRC();
-    template <typename Client, typename Settings>
-    void keepUp(Client& client, const Settings& configured, SideState& side);
-    void noteLostSides();
-    template <typename Client, typename Settings>
-    void noticeLoss(Client& client, const Settings& configured, SideState& side);
+    template <typename Client>
+    void logInAgainWhenDue(Client& client, const char* closedWarning);
     void reconfigureTranslatorIfNicksChanged();
     timeval* waitLimit(timeval& storage) const;
 
@@ -50,10 +35,6 @@ private:
     Translator& translator;
     IRCClient& irc;
     DCClient& dc;
-    IRCConfig configuredIRC;           // the settings a new log-in starts from
-    DCConfig configuredDC;
-    SideState ircSide{"IRC connection closed. Trying to reconnect...", true, {}};
-    SideState dcSide{"DC++ connection closed. Trying to reconnect...", true, {}};
     std::string message;               // one buffer for both directions
     int highestDescriptor = 0;
 };

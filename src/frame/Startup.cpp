@@ -1,7 +1,9 @@
 #include "frame/Startup.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "frame/CommandLine.h"
@@ -11,6 +13,22 @@
 #include "frame/Relay.h"
 
 namespace {
+
+// A daemon started with standard input, output or error closed would get its
+// log file or a socket as descriptor 0, 1 or 2: daemon() would then point it
+// at /dev/null, or log lines would go into the IRC link. Those descriptors
+// are filled with /dev/null before anything else is opened.
+void openMissingStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        const int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd) {
+            dup2(opened, fd);
+            close(opened);
+        }
+    }
+}
 
 // In the background the sink is chosen just before detaching, so that a log
 // file that cannot be opened is still reported on the operator's terminal.
@@ -27,6 +45,7 @@ int goToBackground(const Config& config) {
 }  // namespace
 
 int startBrivox(int argc, char* argv[]) {
+    openMissingStandardDescriptors();
     // Destroyed in reverse order on every return: the hub client says $Quit,
     // the IRC client QUIT, when they are logged in.
     Config config;
@@ -42,11 +61,14 @@ int startBrivox(int argc, char* argv[]) {
     // the process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    if (!config.load(commandLine.configPath)) {
-        logMessage(Error, "Failed to load config. Exiting", true);
+    ConfigDiagnostics diagnostics;
+    if (!config.load(commandLine.configPath, diagnostics)) {
+        logMessage(Error, "Failed to load config. Exiting: " + diagnostics.failure);
         return 1;
     }
     setLogMask(commandLine.levelGiven ? commandLine.levelOverride : config.loglevel);
+    for (const std::string& warning : diagnostics.warnings)
+        logMessage(Warning, warning);
     if (!commandLine.logfileOverride.empty())
         config.logfile = commandLine.logfileOverride;
     if (!commandLine.pidfileOverride.empty())

@@ -1,47 +1,71 @@
 #include "irc/IRCClient.h"
 
-#include <cstdlib>
+#include <algorithm>
 
 #include "frame/Log.h"
+#include "frame/printable.h"
+#include "frame/settingProblem.h"
 #include "net/ServerAddress.h"
 
 namespace {
 
-constexpr long kWelcome = 1;
-constexpr long kNicknameInUse = 433;
-constexpr long kErroneousNickname = 432;
-constexpr long kNickCollision = 436;
-constexpr long kUnavailableResource = 437;
-constexpr long kNotRegistered = 451;
+// Numeric replies 400 to 599 are errors.
+bool isErrorReply(std::string_view command) {
+    return command.size() == 3 && (command[0] == '4' || command[0] == '5') && command[1] >= '0' &&
+           command[1] <= '9' && command[2] >= '0' && command[2] <= '9';
+}
 
-const ServerAddress kServerAddress{"IRCClient::Connect(): gethostbyname(3) failed: ",
-                                   "IRCClient::Connect(): unknown address family",
-                                   "IRCClient::Connect(): cann't connect to requested address"};
+// A registration line is at most 510 bytes; these leave room for the
+// command word, the "_" a retried nick gains and the other parameters.
+constexpr std::size_t kMaxNickBytes = 64;
+constexpr std::size_t kMaxUserBytes = 64;
+constexpr std::size_t kMaxTextBytes = 255;
+// RFC 1459's limit; a PRIVMSG must still leave room for the text.
+constexpr std::size_t kMaxChannelBytes = 200;
+// A channel name ends at a space, a comma or a BEL.
+constexpr std::string_view kChannelBreakers{"\0\r\n ,\a", 6};
 
-// The line without its ":prefix " (a prefixed line without a space stays).
-std::string withoutPrefix(const std::string& line) {
-    if (line.empty() || line[0] != ':')
-        return line;
-    const std::size_t space = line.find(' ');
-    return space == std::string::npos ? line : line.substr(space + 1);
+std::string firstSettingProblem(const IRCConfig& config) {
+    struct Check {
+        const char* key;
+        const std::string& value;
+        std::string_view forbidden;
+        std::size_t maxBytes;
+    };
+    const Check checks[] = {
+        {"irc_nick", config.irc_nick, kWordBreakers, kMaxNickBytes},
+        {"irc_username", config.irc_username, kWordBreakers, kMaxUserBytes},
+        {"irc_password", config.irc_password, kWordBreakers, kMaxTextBytes},
+        {"irc_channel", config.irc_channel, kChannelBreakers, kMaxChannelBytes},
+        {"irc_realname", config.irc_realname, kLineBreaksAndNul, kMaxTextBytes},
+        {"irc_server", config.irc_server, kWordBreakers, kMaxTextBytes},
+    };
+    for (const Check& check : checks) {
+        std::string problem = settingProblem(check.key, check.value, check.forbidden, check.maxBytes);
+        if (!problem.empty())
+            return problem;
+    }
+    return std::string();
 }
 
 }  // namespace
 
-long ircReplyNumber(const std::string& line) {
-    return std::strtol(withoutPrefix(line).c_str(), nullptr, 10);
-}
+// While registering, only the answers that decide the registration matter.
+const IRCClient::Handler IRCClient::registrationHandlers[] = {
+    {"001", &IRCClient::onWelcome},      {"433", &IRCClient::onNickInUse},
+    {"432", &IRCClient::onNickRefused},  {"436", &IRCClient::onNickRefused},
+    {"437", &IRCClient::onNickRefused},  {"ERROR", &IRCClient::onError},
+};
 
-NickReply classifyNickReply(const std::string& line) {
-    const long number = ircReplyNumber(line);
-    if (number == kNicknameInUse)
-        return NickReply::InUse;
-    if (number == kErroneousNickname || number == kNickCollision || number == kUnavailableResource)
-        return NickReply::Refused;
-    return NickReply::Other;
-}
+// Once registered: our place in the channel and the name we go by.
+const IRCClient::Handler IRCClient::sessionHandlers[] = {
+    {"JOIN", &IRCClient::onJoin},
+    {"KICK", &IRCClient::onKick},
+    {"NICK", &IRCClient::onNickChange},
+    {"ERROR", &IRCClient::onError},
+};
 
-IRCClient::IRCClient() : loggedIn(false), welcomed(false), joinAgainOnWelcome(false) { resetPacer(); }
+IRCClient::IRCClient() { resetPacer(); }
 
 IRCClient::~IRCClient() { Disconnect(); }
 
@@ -54,72 +78,62 @@ bool IRCClient::setConfig(const IRCConfig& config) {
         return false;
     if (config.irc_burst_lines < 1 || config.irc_line_interval < 0)
         return false;
+    const std::string problem = firstSettingProblem(config);
+    if (!problem.empty()) {
+        logMessage(Error, "IRCClient::setConfig(): " + problem);
+        return false;
+    }
     settings = config;
+    configuredNick = config.irc_nick;
     resetPacer();
     return true;
 }
 
+bool IRCClient::openLink() {
+    const ServerAddress server = ServerAddress::resolve(settings.irc_server, settings.irc_port);
+    switch (server.outcome) {
+    case ServerAddress::Outcome::NameNotFound:
+        logMessage(Error, "Can not resolve name \"" + settings.irc_server + "\"");
+        logMessage(Error, "IRCClient::Connect(): gethostbyname(3) failed: " + server.resolverError);
+        return false;
+    case ServerAddress::Outcome::NotIPv4:
+        logMessage(Error, "IRCClient::Connect(): unknown address family");
+        return false;
+    case ServerAddress::Outcome::Resolved:
+        break;
+    }
+    if (connection.Connect(server.socketAddress(), server.length()) != 0) {
+        logMessage(Error, "IRCClient::Connect(): cann't connect to requested address");
+        return false;
+    }
+    return true;
+}
+
+// Every log-in starts from the configured nick: a nick that gained "_"
+// because its owner's ghost was still there is free again by now.
 bool IRCClient::Connect() {
-    if (!kServerAddress.connect(connection, settings.irc_server, settings.irc_port))
-        return false;
-    welcomed = false;
-    joinAgainOnWelcome = false;
+    side.enter(LinkState::LoggingIn);
+    settings.irc_nick = configuredNick;
+    nickRetries = 0;
+    droppedWhileAway = 0;
+    lastHeard.clear();
     resetPacer();
-    dropArrivedLines();
-    if (!settings.irc_password.empty() && !sendRegistrationLine("PASS " + settings.irc_password))
-        return false;
-    if (!registerNick())
-        return false;
-    if (!sendRegistrationLine("USER " + settings.irc_username + " 0 * :" + settings.irc_realname))
-        return false;
-    if (!sendRegistrationLine("JOIN " + settings.irc_channel))
-        return false;
-    loggedIn = true;
-    return true;
-}
-
-// Lines that arrived before we said anything are not for us, but a PING
-// among them still wants its answer.
-void IRCClient::dropArrivedLines() {
-    std::string line;
-    while (connection.readMessage(line))
-        answerIfPing(line);
+    connection.setDeadline(side.attemptStartedAt() + Connection::waitLimit());
+    const bool sent = openLink() &&
+                      (settings.irc_password.empty() || sendRegistrationLine("PASS " + settings.irc_password)) &&
+                      sendRegistrationLine("NICK " + settings.irc_nick) &&
+                      sendRegistrationLine("USER " + settings.irc_username + " 0 * :" + settings.irc_realname);
+    connection.clearDeadline();
+    if (!sent) {
+        connection.Disconnect();
+        side.enter(LinkState::Down);
+    }
+    return sent;
 }
 
 bool IRCClient::sendRegistrationLine(const std::string& line) {
     connection.sendMessage(line);
     return connection.isConnected();
-}
-
-// Sends NICK and looks once at what has already come back: a nick in use is
-// retried with one more "_", a refused nick ends the registration.
-bool IRCClient::registerNick() {
-    for (;;) {
-        if (!sendRegistrationLine("NICK " + settings.irc_nick))
-            return false;
-        std::string line;
-        bool gotLine = connection.readMessage(line);
-        while (gotLine && answerIfPing(line))
-            gotLine = connection.readMessage(line);
-        if (!gotLine)
-            return true;
-        switch (classifyNickReply(line)) {
-        case NickReply::InUse:
-            tryLongerNick();
-            continue;
-        case NickReply::Refused:
-            logMessage(Error, "IRC server refused our nick with reply: " + withoutPrefix(line));
-            return false;
-        case NickReply::Other:
-            return true;
-        }
-    }
-}
-
-void IRCClient::tryLongerNick() {
-    logMessage(Warning, "Nickname \"" + settings.irc_nick + "\" already in use");
-    settings.irc_nick += "_";
-    logMessage(Warning, "Trying \"" + settings.irc_nick + "\"");
 }
 
 bool IRCClient::answerIfPing(const std::string& line) {
@@ -129,58 +143,197 @@ bool IRCClient::answerIfPing(const std::string& line) {
     return true;
 }
 
-// Until the welcome, the server may still refuse our nick (its answer comes a
-// round trip after the NICK) or our JOIN (sent before registration was done).
-void IRCClient::followRegistration(const std::string& line) {
-    if (welcomed)
-        return;
-    const long number = ircReplyNumber(line);
-    if (number == kNicknameInUse) {
-        tryLongerNick();
-        connection.writeMessage("NICK " + settings.irc_nick);
-        joinAgainOnWelcome = true;
-    } else if (number == kNotRegistered) {
-        joinAgainOnWelcome = true;
-    } else if (number == kWelcome) {
-        welcomed = true;
-        if (joinAgainOnWelcome)
-            connection.writeMessage("JOIN " + settings.irc_channel);
-    }
-}
-
 bool IRCClient::getMessage(std::string& line) {
-    if (!loggedIn)
+    if (side.is(LinkState::Down))
         return false;
     std::string next;
-    bool got;
-    while ((got = connection.readMessage(next)) && answerIfPing(next)) {
-    }
-    if (got) {
-        followRegistration(next);
+    while (connection.readMessage(next)) {
+        if (answerIfPing(next))
+            continue;
+        follow(next);
         line.swap(next);
+        return true;
     }
-    noteLinkState();
-    return got;
+    // Only once every line that arrived before the end has been handed over
+    // does the side count as down.
+    if (!connection.isConnected())
+        linkLost();
+    return false;
+}
+
+// One handler per command that changes our state; every line also goes on
+// to the relay, where the Translator drops what is not channel chat.
+void IRCClient::follow(const std::string& line) {
+    const std::string_view command = ircCommandOf(line);
+    const bool registering = side.is(LinkState::LoggingIn);
+    if (registering)
+        lastHeard = line;
+    const auto dispatch = [&](const auto& handlers) {
+        for (const Handler& handler : handlers)
+            if (command == handler.command) {
+                (this->*handler.handle)(parseIRCMessage(line), line);
+                return true;
+            }
+        return false;
+    };
+    if (registering ? dispatch(registrationHandlers) : dispatch(sessionHandlers))
+        return;
+    if (!registering && awaitsJoinAnswer() && isErrorReply(command) && refusesOurJoin(parseIRCMessage(line)))
+        onJoinRefused(line);
+}
+
+// The welcome names us as the server knows us (it may have cut the nick).
+void IRCClient::onWelcome(const IRCMessage& message, const std::string&) {
+    if (!message.param(0).empty())
+        settings.irc_nick = message.param(0);
+    side.enter(LinkState::Joining);
+    joinSchedule.startOver(Clock::now());
+    joinChannel();
+}
+
+void IRCClient::onNickInUse(const IRCMessage&, const std::string& line) {
+    if (nickRetries == kMaxNickRetries) {
+        giveUpLogIn("the server refused " + std::to_string(nickRetries + 1) + " nicks, the last \"" +
+                    settings.irc_nick + "\"; it said: \"" + printable(line) + "\"");
+        return;
+    }
+    ++nickRetries;
+    logMessage(Warning, "Nickname \"" + settings.irc_nick + "\" already in use");
+    settings.irc_nick += "_";
+    logMessage(Warning, "Trying \"" + settings.irc_nick + "\"");
+    connection.writeMessage("NICK " + settings.irc_nick);
+}
+
+void IRCClient::onNickRefused(const IRCMessage&, const std::string& line) {
+    logMessage(Error, "IRC server refused our nick with reply: " + printable(withoutPrefix(line)));
+    giveUpLogIn("");
+}
+
+// The server says why it is about to close the link (a wrong password, a
+// ban, a ping time-out); the close itself follows.
+void IRCClient::onError(const IRCMessage&, const std::string& line) {
+    logMessage(Warning, "IRC server closes the link: " + printable(line));
+}
+
+void IRCClient::onJoin(const IRCMessage& message, const std::string&) {
+    if (!isUs(message.senderNick()) || !isOurChannel(message.param(0)) || side.is(LinkState::InChannel))
+        return;
+    reportDroppedWhileAway();
+    logMessage(Notice, "Joined " + settings.irc_channel + " as " + settings.irc_nick);
+    side.enter(LinkState::InChannel);
+}
+
+void IRCClient::onKick(const IRCMessage& message, const std::string&) {
+    if (!isOurChannel(message.param(0)) || !isUs(message.param(1)))
+        return;
+    logMessage(Warning, "Kicked from " + settings.irc_channel + " by " + printable(message.senderNick()) + ": " +
+                            printable(message.param(2)));
+    leaveChannel();
+    joinSchedule.startOver(Clock::now() + kRejoinPause);
+}
+
+void IRCClient::onNickChange(const IRCMessage& message, const std::string&) {
+    if (isUs(message.senderNick()) && !message.param(0).empty())
+        settings.irc_nick = message.param(0);
+}
+
+// Banned, invite only, wrong key, full, registered users only...: the next
+// JOIN waits for the join schedule.
+void IRCClient::onJoinRefused(const std::string& line) {
+    logMessage(Warning, "Cannot join " + settings.irc_channel + ": " + printable(withoutPrefix(line)));
+    leaveChannel();
+}
+
+bool IRCClient::awaitsJoinAnswer() const { return side.is(LinkState::Joining) || side.is(LinkState::OutOfChannel); }
+
+// An error reply about our channel while we are not in it answers our JOIN.
+bool IRCClient::refusesOurJoin(const IRCMessage& message) const { return isOurChannel(message.param(1)); }
+
+bool IRCClient::isUs(const std::string& nick) const { return ircNamesEqual(nick, settings.irc_nick); }
+
+bool IRCClient::isOurChannel(const std::string& channel) const {
+    return ircNamesEqual(channel, settings.irc_channel);
+}
+
+// JOIN goes out at once, not behind queued chat. Should neither a
+// confirmation nor a refusal come, the schedule has the next try ready.
+void IRCClient::joinChannel() {
+    connection.writeMessage("JOIN " + settings.irc_channel);
+    joinSchedule.failed(Clock::now());
+}
+
+// Chat for a channel we are kept out of is dropped, not kept for later.
+void IRCClient::leaveChannel() {
+    droppedWhileAway += discardQueuedLines();
+    side.enter(LinkState::OutOfChannel);
+}
+
+// Empties the queue; the lines it held or had to drop at its bound.
+std::size_t IRCClient::discardQueuedLines() {
+    const std::size_t discarded = pacer.queuedLines() + pacer.takeDropped();
+    pacer.clear();
+    return discarded;
+}
+
+void IRCClient::reportDroppedWhileAway() {
+    if (droppedWhileAway > 0)
+        logMessage(Warning, "IRCClient: dropped " + std::to_string(droppedWhileAway) + " lines for " +
+                                settings.irc_channel + " while not in it");
+    droppedWhileAway = 0;
 }
 
 bool IRCClient::sendMessage(const std::string& text) {
-    if (!loggedIn)
+    switch (side.state()) {
+    case LinkState::Down:
         return false;
-    if (pacer.enabled()) {
+    case LinkState::OutOfChannel:
+        ++droppedWhileAway;
+        return false;
+    case LinkState::LoggingIn:
+    case LinkState::Joining:
+        pacer.push(text);
+        return true;
+    case LinkState::InChannel:
+        break;
+    }
+    if (pacer.enabled() || pacer.queuedLines() > 0) {
         pacer.push(text);
         return true;
     }
-    const bool result = connection.writeMessage(text);
-    noteLinkState();
-    return result;
+    return connection.writeMessage(text);
 }
 
-void IRCClient::releasePaced() {
-    std::string line;
-    while (loggedIn && pacer.popReady(LinePacer::Clock::now(), line)) {
-        connection.writeMessage(line);
-        noteLinkState();
+void IRCClient::tick() {
+    const Clock::time_point now = Clock::now();
+    const bool overdue = now >= side.attemptStartedAt() + Connection::waitLimit();
+    switch (side.state()) {
+    case LinkState::LoggingIn:
+        if (overdue)
+            giveUpLogIn("no welcome from the server within " + std::to_string(Connection::waitLimit().count()) +
+                        " ms; it said last: \"" + printable(lastHeard) + "\"");
+        break;
+    case LinkState::Joining:
+        if (overdue) {
+            logMessage(Warning, "No answer to JOIN " + settings.irc_channel);
+            leaveChannel();
+        }
+        break;
+    case LinkState::OutOfChannel:
+        if (joinSchedule.due(now))
+            joinChannel();
+        break;
+    case LinkState::InChannel:
+        writePacedLines();
+        break;
+    case LinkState::Down:
+        break;
     }
+}
+
+void IRCClient::writePacedLines() {
+    std::string line;
+    while (connection.isConnected() && pacer.popReady(Clock::now(), line))
+        connection.writeMessage(line);
     const std::size_t dropped = pacer.takeDropped();
     if (dropped > 0)
         logMessage(Warning, "IRCClient::sendMessage(): more than " + std::to_string(LinePacer::kMaxQueuedLines) +
@@ -189,18 +342,46 @@ void IRCClient::releasePaced() {
                                 " oldest");
 }
 
-std::optional<std::chrono::steady_clock::duration> IRCClient::nextPacedLineIn() const {
-    if (!loggedIn)
-        return std::nullopt;
-    return pacer.nextReadyIn(LinePacer::Clock::now());
+std::optional<IRCClient::Clock::duration> IRCClient::nextWakeIn() const {
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point loginEnd = side.attemptStartedAt() + Connection::waitLimit();
+    if (side.is(LinkState::Down))
+        return side.untilNextAttempt(now);
+    // A link that closed while the side still counts as up: the next
+    // getMessage says so.
+    if (!connection.isConnected())
+        return Clock::duration::zero();
+    switch (side.state()) {
+    case LinkState::LoggingIn:
+    case LinkState::Joining:
+        return std::max(Clock::duration::zero(), loginEnd - now);
+    case LinkState::OutOfChannel:
+        return joinSchedule.untilDue(now);
+    case LinkState::InChannel:
+        return pacer.nextReadyIn(now);
+    case LinkState::Down:
+        break;
+    }
+    return std::nullopt;
 }
 
-// Chat for a link that is gone is dropped, not kept for the next one.
-void IRCClient::noteLinkState() {
-    if (connection.isConnected())
-        return;
-    loggedIn = false;
-    pacer.clear();
+// One line says why; QUIT is said as a courtesy, and the next log-in waits
+// for the schedule.
+void IRCClient::giveUpLogIn(const std::string& why) {
+    if (!why.empty())
+        logMessage(Error, "IRCClient: log-in given up: " + why);
+    connection.writeMessage("QUIT");
+    connection.Disconnect();
+    linkLost();
+}
+
+void IRCClient::linkLost() {
+    const std::size_t waiting = discardQueuedLines();
+    if (waiting > 0)
+        logMessage(Warning, "IRCClient: the link to the server is gone; dropped " + std::to_string(waiting) +
+                                " lines that were waiting for it");
+    reportDroppedWhileAway();
+    side.enter(LinkState::Down);
 }
 
 void IRCClient::resetPacer() {
@@ -208,7 +389,7 @@ void IRCClient::resetPacer() {
     pacer.setLimits(settings.irc_burst_lines, std::chrono::milliseconds(settings.irc_line_interval));
 }
 
-bool IRCClient::isConnected() const { return loggedIn; }
+bool IRCClient::isConnected() const { return !side.is(LinkState::Down); }
 
 const IRCConfig& IRCClient::getConfig() const { return settings; }
 
@@ -216,17 +397,14 @@ int IRCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set)
 
 bool IRCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
 
-void IRCClient::flushOutput() {
-    connection.flushOutput();
-    noteLinkState();
-}
+void IRCClient::flushOutput() { connection.flushOutput(); }
 
 bool IRCClient::Disconnect() {
-    if (!loggedIn)
+    if (side.is(LinkState::Down))
         return false;
     connection.sendMessage("QUIT");
     connection.Disconnect();
-    loggedIn = false;
-    pacer.clear();
+    discardQueuedLines();
+    side.enter(LinkState::Down);
     return true;
 }

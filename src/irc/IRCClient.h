@@ -1,71 +1,105 @@
-// The bot's client on the IRC server: registration, nick retries, PING
-// answers, and the lines the relay sends and receives.
+// The bot's client on the IRC server: registration, the welcome, joining and
+// staying in the channel, PING answers, and the lines the relay sends and
+// receives.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <sys/select.h>
 
 #include "frame/Config.h"
+#include "frame/SideState.h"
 #include "irc/IRCConnection.h"
+#include "irc/IRCMessage.h"
 #include "irc/LinePacer.h"
-
-#include <chrono>
-#include <optional>
 
 class IRCClient {
 public:
+    using Clock = std::chrono::steady_clock;
+    // Nick-in-use answers taken per log-in before it is given up.
+    static constexpr int kMaxNickRetries = 8;
+    // A kicked bot waits this long before it joins again, so that a kick
+    // still means something to the channel.
+    static constexpr std::chrono::seconds kRejoinPause{5};
+
     IRCClient();
     ~IRCClient();
     IRCClient(const IRCClient&) = delete;
     IRCClient& operator=(const IRCClient&) = delete;
 
-    // Takes the settings unless nick, server, user name or channel is empty
-    // or the port is outside 1..65535.
+    // Takes the settings unless one is missing, out of range, or holds what
+    // cannot go on the wire (the reason is logged).
     bool setConfig(const IRCConfig& config);
-    // Resolves the server, connects and registers. Blocks until done.
+    // Resolves the server, connects and sends the registration (PASS, NICK,
+    // USER), starting from the configured nick. The welcome and the JOIN
+    // follow through getMessage. Blocks until the lines are written.
     bool Connect();
-    // The next complete line from the server, PINGs answered on the way.
+    // The next complete line from the server, PINGs answered on the way and
+    // the registration and the channel membership followed.
     bool getMessage(std::string& line);
-    // Sends one line without waiting, or queues it for releasePaced when
-    // pacing is on; dropped when not logged in.
+    // Queues one line for the channel; it goes out, paced, once we are in
+    // the channel. Dropped (and counted) while we are kept out of it.
     bool sendMessage(const std::string& text);
-    // Writes the queued lines whose turn has come, and reports once what the
-    // queue's bound made it drop since the last call.
-    void releasePaced();
-    // Time until the next queued line may go; nothing when none is queued.
-    std::optional<std::chrono::steady_clock::duration> nextPacedLineIn() const;
+    // The work that waits for a time: a log-in past its bound is given up,
+    // the channel joined again when due, paced lines written.
+    void tick();
+    // Time until there is work for getMessage or tick, or until a new log-in
+    // is due; nothing when the client only waits for the server.
+    std::optional<Clock::duration> nextWakeIn() const;
+
+    LinkState state() const { return side.state(); }
+    // True unless the side is down.
     bool isConnected() const;
-    // The settings in use; the nick is the one the server accepted.
+    // The settings in use; the nick is the one the server knows us by.
     const IRCConfig& getConfig() const;
     int addToFdSet(fd_set* set) const;
     // True while output waits for the socket.
     bool hasQueuedOutput() const;
     void flushOutput();
-    // Says QUIT and closes the link; false when not logged in.
+    // Says QUIT and closes the link; false when the side is down.
     bool Disconnect();
 
 private:
-    void dropArrivedLines();
+    struct Handler {
+        const char* command;
+        void (IRCClient::*handle)(const IRCMessage& message, const std::string& line);
+    };
+    static const Handler registrationHandlers[];
+    static const Handler sessionHandlers[];
+
+    bool openLink();
     bool sendRegistrationLine(const std::string& line);
-    bool registerNick();
-    void tryLongerNick();
     bool answerIfPing(const std::string& line);
-    void followRegistration(const std::string& line);
-
-    IRCConfig settings;        // the settings in use
-    IRCConnection connection;  // the server link
-    bool loggedIn;             // registration lines sent and the link open
-    bool welcomed;             // the server's 001 has arrived on this link
-    bool joinAgainOnWelcome;   // the first JOIN came too early to count
-    LinePacer pacer;           // chat lines waiting for their turn
-
-    void noteLinkState();
+    void follow(const std::string& line);
+    void onWelcome(const IRCMessage& message, const std::string& line);
+    void onNickInUse(const IRCMessage& message, const std::string& line);
+    void onNickRefused(const IRCMessage& message, const std::string& line);
+    void onError(const IRCMessage& message, const std::string& line);
+    void onJoin(const IRCMessage& message, const std::string& line);
+    void onKick(const IRCMessage& message, const std::string& line);
+    void onNickChange(const IRCMessage& message, const std::string& line);
+    void onJoinRefused(const std::string& line);
+    bool awaitsJoinAnswer() const;
+    bool refusesOurJoin(const IRCMessage& message) const;
+    bool isUs(const std::string& nick) const;
+    bool isOurChannel(const std::string& channel) const;
+    void joinChannel();
+    void leaveChannel();
+    std::size_t discardQueuedLines();
+    void reportDroppedWhileAway();
+    void writePacedLines();
+    void giveUpLogIn(const std::string& why);
+    void linkLost();
     void resetPacer();
+
+    IRCConfig settings;          // the settings in use
+    std::string configuredNick;  // where every log-in starts
+    IRCConnection connection;    // the server link
+    SideState side;              // down, logging in, joining, in or out of the channel
+    LinePacer pacer;             // chat lines waiting for the channel or their turn
+    ReconnectSchedule joinSchedule;  // when to try JOIN again while kept out
+    int nickRetries = 0;         // nick-in-use answers in this log-in
+    std::size_t droppedWhileAway = 0;  // chat lines dropped since we left the channel
+    std::string lastHeard;       // the server's last line during the log-in
 };
-
-// The numeric of a server reply (433 for ":server 433 * bot :in use"), or 0.
-long ircReplyNumber(const std::string& line);
-
-// What a reply seen right after our NICK means for the registration.
-enum class NickReply { Other, InUse, Refused };
-NickReply classifyNickReply(const std::string& line);

@@ -19,12 +19,13 @@ std::string cleanIRCLine(const std::string& text) {
 }
 
 bool IRCConnection::readMessage(std::string& out) {
-    if (!isConnected())
-        return false;
-    _read();
+    // After the peer closed the link, the complete messages it sent before
+    // are still handed out.
+    if (isConnected())
+        _read();
     const std::size_t end = inbuf.findTerminator(kLineEnd);
     if (end == ByteBuffer::npos) {
-        if (inbuf.size() > kMaxIncompleteLine)
+        if (isConnected() && inbuf.size() > kMaxIncompleteLine)
             dropOverLimit("IRCConnection::readMessage()", "an unterminated line", inbuf.size(),
                           kMaxIncompleteLine);
         return false;

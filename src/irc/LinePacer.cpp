@@ -34,12 +34,18 @@ double LinePacer::creditAt(Clock::time_point now) const {
 bool LinePacer::popReady(Clock::time_point now, std::string& line) {
     if (queue.empty())
         return false;
+    if (!enabled())
+        return popFront(line);
     const double available = creditAt(now);
     // A line dearer than the whole burst still goes once the bucket is full.
     if (available < std::min(capacity, costOf(queue.front())))
         return false;
     credit = available - costOf(queue.front());
     lastRefill = now;
+    return popFront(line);
+}
+
+bool LinePacer::popFront(std::string& line) {
     line = std::move(queue.front());
     queuedBytes -= line.size();
     queue.pop_front();
@@ -49,6 +55,8 @@ bool LinePacer::popReady(Clock::time_point now, std::string& line) {
 std::optional<LinePacer::Clock::duration> LinePacer::nextReadyIn(Clock::time_point now) const {
     if (queue.empty())
         return std::nullopt;
+    if (!enabled())
+        return Clock::duration::zero();
     const double missing = std::min(capacity, costOf(queue.front())) - creditAt(now);
     if (missing <= 0)
         return Clock::duration::zero();

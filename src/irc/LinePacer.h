@@ -38,6 +38,7 @@ public:
     static double costOf(const std::string& line);
 
 private:
+    bool popFront(std::string& line);
     double creditAt(Clock::time_point now) const;
 
     std::deque<std::string> queue;

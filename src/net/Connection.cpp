@@ -1,5 +1,6 @@
 #include "net/Connection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -37,7 +38,7 @@ std::string Connection::trafficLine(const char* direction, int fd, std::string_v
     return line;
 }
 
-Connection::Connection() : connected(false), sockfd(-1) {}
+Connection::Connection() : connected(false), sockfd(-1), deadline(std::chrono::steady_clock::time_point::max()) {}
 
 Connection::~Connection() {
     if (connected) {
@@ -47,6 +48,10 @@ Connection::~Connection() {
         connected = false;
     }
 }
+
+void Connection::setDeadline(std::chrono::steady_clock::time_point until) { deadline = until; }
+void Connection::clearDeadline() { deadline = std::chrono::steady_clock::time_point::max(); }
+bool Connection::deadlinePassed() const { return std::chrono::steady_clock::now() >= deadline; }
 
 void Connection::setWaitLimit(std::chrono::milliseconds limit) { currentWaitLimit = limit; }
 std::chrono::milliseconds Connection::waitLimit() { return currentWaitLimit; }
@@ -128,8 +133,9 @@ int Connection::Connect(const struct sockaddr* address, socklen_t length) {
 bool Connection::finishConnect() {
     const Readiness readiness = waitUntil(true);
     if (readiness == Readiness::TimedOut) {
-        logMessage(Error, "Connection::Connect(): connect(2) timed out after " +
-                              std::to_string(currentWaitLimit.count()) + " ms");
+        if (!deadlinePassed())
+            logMessage(Error, "Connection::Connect(): connect(2) timed out after " +
+                                  std::to_string(currentWaitLimit.count()) + " ms");
         closeLink();
         return false;
     }
@@ -216,9 +222,10 @@ void Connection::dropOverLimit(const char* operation, const char* what, std::siz
 
 Connection::Readiness Connection::waitUntil(bool forWriting) {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + currentWaitLimit;
+    const Clock::time_point end = std::min(deadline, Clock::now() + currentWaitLimit);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        // Rounded up, so that a wait that times out has reached its end.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
         if (left.count() <= 0)
             return Readiness::TimedOut;
         fd_set set;
@@ -229,26 +236,27 @@ Connection::Readiness Connection::waitUntil(bool forWriting) {
                                  nullptr, &timeout);
         if (ready > 0)
             return Readiness::Ready;
-        if (ready == 0)
-            return Readiness::TimedOut;
-        if (errno != EINTR)
+        if (ready < 0 && errno != EINTR)
             return Readiness::Closed;
     }
 }
 
+void Connection::giveUpWaiting(const std::string& why) {
+    if (!deadlinePassed())
+        logMessage(Notice, why + " within " + std::to_string(currentWaitLimit.count()) + " ms; closing the link");
+    closeLink();
+}
+
+// Messages that were complete when the peer closed the link are still
+// handed out; only then does the closed link count.
 bool Connection::waitMessage(std::string& out) {
-    if (!connected)
-        return false;
     for (;;) {
         if (readMessage(out))
             return true;
         if (!connected)
             return false;
         if (waitUntil(false) != Readiness::Ready) {
-            logMessage(Notice, "Connection::waitMessage(): no message from descriptor " +
-                                   std::to_string(sockfd) + " within " +
-                                   std::to_string(currentWaitLimit.count()) + " ms; closing the link");
-            closeLink();
+            giveUpWaiting("Connection::waitMessage(): no message from descriptor " + std::to_string(sockfd));
             return false;
         }
     }
@@ -268,10 +276,7 @@ bool Connection::sendMessage(const std::string& message) {
     if (!connected)
         return false;
     if (!writable) {
-        logMessage(Notice, "Connection::sendMessage(): descriptor " + std::to_string(sockfd) +
-                               " took no output within " + std::to_string(currentWaitLimit.count()) +
-                               " ms; closing the link");
-        closeLink();
+        giveUpWaiting("Connection::sendMessage(): descriptor " + std::to_string(sockfd) + " took no output");
         return false;
     }
     return true;

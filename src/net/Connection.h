@@ -33,7 +33,8 @@ public:
     virtual bool writeMessage(const std::string& message) = 0;
     // Empties both buffers and closes the socket; 0 when nothing was open.
     virtual int Disconnect();
-    // Blocks until readMessage yields, the link closes or the wait limit passes.
+    // Blocks until readMessage yields, the link closes, the wait limit or the
+    // deadline passes.
     virtual bool waitMessage(std::string& out);
     // writeMessage, then blocks until the output buffer is written out.
     virtual bool sendMessage(const std::string& message);
@@ -48,6 +49,14 @@ public:
     bool hasQueuedOutput() const;
     // Writes queued output as far as the socket takes it, without waiting.
     void flushOutput();
+
+    // Ends every blocking wait (connect, waitMessage, sendMessage) at this
+    // time at the latest: a client bounds a whole log-in with it. A wait cut
+    // short by the deadline closes the link without a line of its own; the
+    // client says why.
+    void setDeadline(std::chrono::steady_clock::time_point deadline);
+    void clearDeadline();
+    bool deadlinePassed() const;
 
     // The wait limit for every connection of the process (tests shorten it).
     static void setWaitLimit(std::chrono::milliseconds limit);
@@ -74,4 +83,9 @@ private:
     enum class Readiness { Ready, Closed, TimedOut };
     Readiness waitUntil(bool forWriting);
     bool finishConnect();
+    // Closes the link after a blocking wait timed out, saying so unless the
+    // deadline (which the client reports) was the cause.
+    void giveUpWaiting(const std::string& why);
+
+    std::chrono::steady_clock::time_point deadline;  // no blocking wait goes past it
 };

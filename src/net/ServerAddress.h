@@ -1,24 +1,23 @@
-// Resolves a server's host name to the IPv4 socket address both clients
-// connect to, and opens the connection.
+// A server's host name and port resolved to the IPv4 socket address both
+// clients connect to. Resolving logs nothing: each client reports a failure
+// in its own words.
 #pragma once
 
 #include <cstdint>
 #include <netinet/in.h>
 #include <string>
-
-#include "net/Connection.h"
+#include <sys/socket.h>
 
 struct ServerAddress {
-    // Log texts of the client that resolves: the prefix of the resolver
-    // failure line and the whole unknown-family line.
-    const char* resolverFailurePrefix;
-    const char* unknownFamilyText;
-    const char* connectFailureText;
+    enum class Outcome { Resolved, NameNotFound, NotIPv4 };
 
-    // Fills address from host and the low 16 bits of port. False, after
-    // logging why, when the name does not resolve to an IPv4 address.
-    bool resolve(const std::string& host, std::int32_t port, sockaddr_in& address) const;
-    // Resolves host and opens connection to it. False, after logging why,
-    // when either fails.
-    bool connect(Connection& connection, const std::string& host, std::int32_t port) const;
+    Outcome outcome = Outcome::NameNotFound;
+    sockaddr_in address{};        // valid when Resolved
+    std::string resolverError;    // the resolver's reason when NameNotFound
+
+    // host resolved, with the low 16 bits of port as the port.
+    static ServerAddress resolve(const std::string& host, std::int32_t port);
+
+    const sockaddr* socketAddress() const { return reinterpret_cast<const sockaddr*>(&address); }
+    socklen_t length() const { return sizeof address; }
 };

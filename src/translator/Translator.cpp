@@ -46,6 +46,12 @@ void Translator::freePatterns() {
 bool Translator::setConfig(const Config& newConfig) {
     if (newConfig.dc.dc_nick.empty() || newConfig.irc.irc_channel.empty())
         return false;
+    // The pattern is compiled from a C string: a channel holding a NUL would
+    // give a pattern for another, shorter channel, and the rewrite would then
+    // look for the text past the end of the line.
+    if (newConfig.irc.irc_channel.find('\0') != std::string::npos ||
+        newConfig.dc.dc_nick.find('\0') != std::string::npos)
+        return false;
     config = newConfig;
     freePatterns();
 

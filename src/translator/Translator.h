@@ -18,7 +18,8 @@ public:
     Translator& operator=(Translator&&) = delete;
 
     // Copies the settings and compiles both patterns. False when the hub nick
-    // or the channel is empty (nothing changes) or a pattern does not compile.
+    // or the channel is empty or holds a NUL (nothing changes) or a pattern
+    // does not compile.
     bool setConfig(const Config& newConfig);
 
     // True when the IRC line is a PRIVMSG to our channel.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <thread>
 
 #include "Eventually.h"
 #include "LogCapture.h"
@@ -257,20 +258,126 @@ TEST_F(DCClientTest, UnresolvableHubAndRefusedConnectAreReported) {
     EXPECT_TRUE(log.contains("DCClient::Connect(): cann't connect to requested address\n"));
 }
 
-TEST_F(DCClientTest, SetConfigRefusesMissingSettingsAndKeepsTheOld) {
+TEST_F(DCClientTest, SetConfigRefusesMissingSettingsAndBytesTheWireCannotCarry) {
+    LogCapture log;
     ASSERT_TRUE(client.setConfig(settings()));
     for (auto spoil : {+[](DCConfig& c) { c.dc_nick = ""; }, +[](DCConfig& c) { c.dc_server = ""; },
                        +[](DCConfig& c) { c.dc_speed = ""; }, +[](DCConfig& c) { c.dc_port = 0; },
-                       +[](DCConfig& c) { c.dc_port = 65536; }}) {
+                       +[](DCConfig& c) { c.dc_port = 65536; }, +[](DCConfig& c) { c.dc_nick = "a b"; },
+                       +[](DCConfig& c) { c.dc_nick = "a$b"; }, +[](DCConfig& c) { c.dc_nick = "a|b"; },
+                       +[](DCConfig& c) { c.dc_pass = std::string("p\0w", 3); },
+                       +[](DCConfig& c) { c.dc_email = "a$b"; },
+                       +[](DCConfig& c) { c.dc_description = std::string(1024 * 1024, 'd'); }}) {
         DCConfig bad = settings();
         bad.dc_description = "changed";
         spoil(bad);
         EXPECT_FALSE(client.setConfig(bad));
         EXPECT_EQ(client.getConfig().dc_description, "brivox gate bot");
     }
+    EXPECT_TRUE(log.contains("DCClient::setConfig(): dc_description is 1048576 bytes long; at most 255 fit\n"));
     DCConfig optional = settings();
     optional.dc_pass = optional.dc_description = optional.dc_email = optional.dc_share_size = "";
     EXPECT_TRUE(client.setConfig(optional));
+}
+
+// Classic hubs refuse a taken nick and keep the link: the log-in ends after
+// eight retries with one line, and the nick starts over for the next one.
+TEST_F(DCClientTest, HubRefusingEveryNickIsGivenUpAfterEightRetries) {
+    LogCapture log;
+    std::vector<std::string> asked;
+    EXPECT_FALSE(connectWith(settings(), [&] {
+        hub.sendLock("abcdef");
+        hub.expectKey();
+        for (int i = 0; i <= DCClient::kMaxNickRetries; ++i) {
+            asked.push_back(hub.expectValidateNick());
+            hub.send("<Hub-Security> The nick " + asked.back() + " is taken");
+            hub.send("$ValidateDenide " + asked.back());
+        }
+        EXPECT_TRUE(hub.clientClosed());
+    }));
+    ASSERT_EQ(asked.size(), 9u);
+    EXPECT_EQ(asked.back(), "brivox________");
+    EXPECT_EQ(log.count("already taken"), DCClient::kMaxNickRetries);
+    EXPECT_EQ(log.count("DCClient::Connect(): the hub refused 9 nicks, the last \"brivox________\"; it said last: "
+                        "\"<Hub-Security> The nick brivox________ is taken\""),
+              1);
+    EXPECT_LT(log.text().size(), 2048u);
+    EXPECT_EQ(client.getConfig().dc_nick, "brivox");
+}
+
+TEST_F(DCClientTest, LogInIsBoundedAsAWholeHoweverChattyTheHub) {
+    LogCapture log;
+    Connection::setWaitLimit(std::chrono::milliseconds(500));
+    const bool loggedIn = connectWith(settings(), [&] {
+        hub.sendLock("abcdef");
+        hub.expectKey();
+        hub.expectValidateNick();
+        // Chat every 50 ms, each line well within the wait limit, until the
+        // client gives up and the sends fail.
+        try {
+            for (int i = 0; i < 40; ++i) {
+                hub.userSays("bot", "still no hello " + std::to_string(i));
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        } catch (const std::runtime_error&) {
+        }
+    });
+    Connection::setWaitLimit(Connection::kDefaultWaitLimit);
+    EXPECT_FALSE(loggedIn);
+    EXPECT_TRUE(log.contains("DCClient::Connect(): no log-in within 500 ms as \"brivox\" (0 nick retries); "
+                             "the hub said last: \"<bot> still no hello "));
+    EXPECT_EQ(log.count("DCClient"), 1);
+}
+
+TEST_F(DCClientTest, WhatTheHubSaysBeforeItEndsTheLinkIsLogged) {
+    LogCapture log;
+    EXPECT_FALSE(connectWith(settings(), [&] {
+        hub.sendLock("abcdef");
+        hub.expectKey();
+        hub.expectValidateNick();
+        hub.send("<Hub-Security> Your IP is banned\r\nfor a week");
+        hub.send("$ForceMove other.hub.example:411");
+        hub.dropClient();
+    }));
+    EXPECT_TRUE(log.contains("DCClient: the hub says \"$ForceMove other.hub.example:411\"\n"));
+    EXPECT_TRUE(log.contains("DCClient::Connect(): the hub closed the link; it said last: "
+                             "\"<Hub-Security> Your IP is banned\\r\\nfor a week\"\n"));
+
+    ASSERT_TRUE(loginWith(HubLoginScript()));
+    hub.send("$HubIsFull");
+    hub.send("<Hub-Security> Maintenance, bye");
+    hub.dropClient();
+    std::string command;
+    ASSERT_TRUE(eventually([&] {
+        while (client.getMessage(command)) {
+        }
+        return !client.isConnected();
+    }));
+    EXPECT_TRUE(log.contains("DCClient: the hub says \"$HubIsFull\"\n"));
+    EXPECT_TRUE(log.contains("DCClient: the hub closed the link after saying \"<Hub-Security> Maintenance, bye\"\n"));
+}
+
+// A nick the hub made longer during one session is not carried into the
+// next: the ghost that held the configured nick is gone by then.
+TEST_F(DCClientTest, LostSessionStartsTheNextLogInFromTheConfiguredNick) {
+    HubLoginScript script;
+    script.refusals = 1;
+    ASSERT_TRUE(loginWith(script));
+    ASSERT_EQ(client.getConfig().dc_nick, "brivox_");
+    hub.dropClient();
+    std::string command;
+    ASSERT_TRUE(eventually([&] {
+        client.getMessage(command);
+        return !client.isConnected();
+    }));
+    EXPECT_TRUE(connectAgain([&] {
+        hub.sendLock("abcdef");
+        hub.expectKey();
+        EXPECT_EQ(hub.expectValidateNick(), "brivox");
+        hub.send("$Hello brivox");
+        hub.readCommand();
+        hub.readCommand();
+    }));
 }
 
 TEST_F(DCClientTest, QuitOnlyFromALoggedInClient) {

@@ -162,9 +162,19 @@ TEST(Config, LastLineWithoutNewlineCounts) {
     EXPECT_EQ(loadText("irc_nick = last").irc.irc_nick, "last");
 }
 
-TEST(Config, UnknownKeysStayInRawValuesOnly) {
-    const Config c = loadText("colour = blue\n");
-    EXPECT_EQ(c.rawValues.at("colour"), "blue");
+TEST(Config, UnknownKeysStayInRawValuesAndAreNamedWithTheirLineInABoundedWarningList) {
+    TempDir dir;
+    Config config;
+    ConfigDiagnostics diagnostics;
+    std::string text = "irc_nick = bot\n; comment\nirc_chanel = #typo\n";
+    for (int i = 0; i < 12; ++i)
+        text += "unknown" + std::to_string(i) + " = x\n";
+    ASSERT_TRUE(config.load(dir.write("brivox.conf", text), diagnostics));
+    EXPECT_EQ(config.rawValues.at("irc_chanel"), "#typo");
+    ASSERT_EQ(diagnostics.warnings.size(), 11u);
+    EXPECT_EQ(diagnostics.warnings[0],
+              "Unknown key \"irc_chanel\" on line 3 of the configuration file; ignored");
+    EXPECT_EQ(diagnostics.warnings[10], "... and 3 more unknown keys");
 }
 
 TEST(Config, FilesThatCannotBeReadAreFailuresAndChangeNothing) {
@@ -174,6 +184,10 @@ TEST(Config, FilesThatCannotBeReadAreFailuresAndChangeNothing) {
     EXPECT_FALSE(config.load(dir.file("missing.conf")));
     EXPECT_FALSE(config.load(""));
     EXPECT_FALSE(config.load(dir.path()));
+    ConfigDiagnostics tooLarge;
+    EXPECT_FALSE(config.load(dir.write("big.conf", std::string(kMaxConfigBytes + 1, ';')), tooLarge));
+    EXPECT_NE(tooLarge.failure.find("big.conf is larger than 1048576 bytes"), std::string::npos);
+    EXPECT_TRUE(config.load(dir.write("fits.conf", std::string(kMaxConfigBytes, ';'))));
     EXPECT_EQ(config.irc.irc_nick, "kept");
     EXPECT_TRUE(config.rawValues.empty());
 }

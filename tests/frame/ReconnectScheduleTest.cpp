@@ -4,14 +4,13 @@
 
 using namespace std::chrono_literals;
 
-TEST(ReconnectSchedule, FirstAttemptAtOnceThenDoublingUpToFiveMinutes) {
+TEST(ReconnectSchedule, FailedAttemptsWaitTenSecondsDoublingUpToFiveMinutes) {
     ReconnectSchedule schedule;
     const auto t0 = ReconnectSchedule::Clock::now();
-    schedule.lost(t0);
     EXPECT_TRUE(schedule.due(t0));
     auto now = t0;
     for (const auto expected : {10s, 20s, 40s, 80s, 160s, 300s, 300s}) {
-        schedule.failed(now);
+        schedule.ended(now);
         EXPECT_FALSE(schedule.due(now + expected - 1ms)) << expected.count();
         EXPECT_TRUE(schedule.due(now + expected)) << expected.count();
         EXPECT_EQ(schedule.untilDue(now), expected);
@@ -19,15 +18,25 @@ TEST(ReconnectSchedule, FirstAttemptAtOnceThenDoublingUpToFiveMinutes) {
     }
 }
 
-TEST(ReconnectSchedule, SuccessStartsTheNextLossOverWithTheShortDelay) {
+// A peer that accepts the log-in and then drops us (a wrong password, a
+// ban) is refusing us: only a session of a minute or more was a success.
+TEST(ReconnectSchedule, OnlyASessionThatLastedMakesTheNextAttemptImmediate) {
     ReconnectSchedule schedule;
     const auto t0 = ReconnectSchedule::Clock::now();
-    schedule.lost(t0);
-    schedule.failed(t0);
-    schedule.failed(t0 + 10s);
-    schedule.succeeded();
-    schedule.lost(t0 + 1h);
-    EXPECT_TRUE(schedule.due(t0 + 1h));
-    schedule.failed(t0 + 1h);
-    EXPECT_EQ(schedule.untilDue(t0 + 1h), 10s);
+    schedule.ended(t0);
+    schedule.loggedIn(t0 + 10s);
+    schedule.loggedIn(t0 + 30s);  // a second log-in event in one session counts from the first
+    schedule.ended(t0 + 69s);
+    EXPECT_EQ(schedule.untilDue(t0 + 69s), 20s);
+
+    schedule.loggedIn(t0 + 100s);
+    schedule.ended(t0 + 160s);
+    EXPECT_TRUE(schedule.due(t0 + 160s));
+    schedule.ended(t0 + 161s);
+    EXPECT_EQ(schedule.untilDue(t0 + 161s), 10s);
+
+    schedule.startOver(t0 + 200s);
+    EXPECT_EQ(schedule.untilDue(t0 + 195s), 5s);
+    schedule.failed(t0 + 200s);
+    EXPECT_EQ(schedule.untilDue(t0 + 200s), 10s);
 }

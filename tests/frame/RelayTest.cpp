@@ -3,10 +3,12 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+#include <thread>
 
 #include "Eventually.h"
 #include "RelayHarness.h"
 #include "ScriptedIrcServer.h"
+#include "dc/DCClient.h"
 
 namespace {
 
@@ -106,32 +108,72 @@ TEST_F(RelayBurstTest, ThousandLinesEachWayArriveWholeAndInOrder) {
         ASSERT_EQ(hub().readChat(), "<brivox> <alice> irc line " + std::to_string(i));
 }
 
-TEST_F(RelayTest, HubGoingAwayIsReconnectedAndRelayingResumes) {
+// Everything the hub said before it closed reaches the channel; after a
+// session this short the bot waits for its schedule (10 s), and chat that
+// comes with the hub's $Hello is relayed without waiting for more traffic.
+TEST_F(RelayTest, HubGoingAwayLosesNoLineAndRelayingResumes) {
     relay->start();
+    hub().socket().send("<carol> one|<carol> two|<carol> three|");
     hub().dropClient();
+    for (const char* expected : {"<carol> one", "<carol> two", "<carol> three"})
+        EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), expected);
+    const auto lost = std::chrono::steady_clock::now();
     hub().accept(std::chrono::seconds(20));
-    hub().login();
+    EXPECT_GE(std::chrono::steady_clock::now() - lost, std::chrono::seconds(9));
+    HubLoginScript script;
+    script.withHello = "<carol> in the hello packet";
+    hub().login(script);
+    EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "<carol> in the hello packet");
     alice().say("#chat", "after the hub came back");
     EXPECT_EQ(hub().readChat(), "<brivox> <alice> after the hub came back");
-    hub().userSays("carol", "and back");
-    EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "<carol> and back");
     EXPECT_TRUE(relay->brivox.waitForStderr("DC++ connection closed. Trying to reconnect..."));
 }
 
-TEST_F(RelayTest, HubThatRefusesTheNickOnReconnectionGetsLinesWithTheNewNick) {
-    relay->start();
-    hub().dropClient();
-    hub().accept(std::chrono::seconds(20));
-    HubLoginScript script;
-    script.refusals = 1;
-    script.refusalsNameTheNick = true;
-    hub().login(script);
+// The nick the hub made us take in one session is not carried into the
+// next; our lines and the echo filter follow the nick of each session.
+TEST_F(RelayTest, HubNickFollowsEachSessionAndStartsOverFromTheConfiguredOne) {
+    HubLoginScript refusing;
+    refusing.refusals = 1;
+    relay->start("", {}, refusing);
     ASSERT_EQ(hub().currentNick(), "brivox_");
     alice().say("#chat", "to the renamed bot");
     EXPECT_EQ(hub().readChat(), "<brivox_> <alice> to the renamed bot");
-    hub().send("<brivox_> <alice> to the renamed bot");
+    hub().dropClient();
+    hub().accept(std::chrono::seconds(20));
+    hub().login();
+    ASSERT_EQ(hub().currentNick(), "brivox");
+    alice().say("#chat", "to the bot as configured");
+    EXPECT_EQ(hub().readChat(), "<brivox> <alice> to the bot as configured");
+    hub().send("<brivox> <alice> to the bot as configured");
     hub().userSays("carol", "after the echo");
     EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "<carol> after the echo");
+}
+
+// Kicked, the bot is back within seconds; kept out by a ban, it says why
+// and tries again on its schedule, dropping the hub's lines meanwhile.
+TEST_F(RelayTest, KickedOrBannedTheBotGetsBackIntoTheChannel) {
+    relay->start();
+    alice().sendLine("KICK #chat brivox :take a break");
+    const auto kicked = std::chrono::steady_clock::now();
+    relay->waitForBotJoin();
+    const auto back = std::chrono::steady_clock::now() - kicked;
+    std::printf("back in the channel %.1f s after the kick\n", std::chrono::duration<double>(back).count());
+    EXPECT_LT(back, std::chrono::seconds(10));
+    EXPECT_TRUE(relay->brivox.waitForStderr("Kicked from #chat by alice: take a break"));
+    alice().say("#chat", "welcome back");
+    EXPECT_EQ(hub().readChat(), "<brivox> <alice> welcome back");
+    hub().userSays("carol", "thanks");
+    EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "<carol> thanks");
+
+    alice().sendLine("MODE #chat +b brivox!*@*");
+    alice().sendLine("KICK #chat brivox :banned");
+    ASSERT_TRUE(relay->brivox.waitForStderr("Cannot join #chat: 474 ", std::chrono::seconds(15)));
+    hub().userSays("carol", "nobody hears this");
+    alice().sendLine("MODE #chat -b brivox!*@*");
+    relay->waitForBotJoin();
+    hub().userSays("carol", "heard again");
+    EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "<carol> heard again");
+    EXPECT_TRUE(relay->brivox.waitForStderr("IRCClient: dropped 1 lines for #chat while not in it"));
 }
 
 TEST_F(RelayTest, IrcServerGoingAwayIsReconnectedAndRelayingResumes) {
@@ -164,8 +206,11 @@ TEST_F(RelayTest, BothSidesGoingAwayAreBothReconnected) {
     EXPECT_EQ(hub().readChat(std::chrono::seconds(10)), "<brivox> <bob> both back");
 }
 
+// The bot has registered on IRC but not yet joined (it joins once both sides
+// are logged in), so only its own traffic shows the QUIT.
 TEST_F(RelayTest, HubRefusingTheFirstLoginEndsWithStatusTwoAndTheBotQuitsIrc) {
-    relay->brivox.start(brivoxBinary(), {"-d", "-c", relay->dir.write("brivox.conf", relay->configText(""))});
+    relay->brivox.start(brivoxBinary(),
+                        {"-d", "-L", "43", "-c", relay->dir.write("brivox.conf", relay->configText(""))});
     hub().accept();
     hub().sendLock("abcdefgh");
     hub().expectKey();
@@ -176,7 +221,7 @@ TEST_F(RelayTest, HubRefusingTheFirstLoginEndsWithStatusTwoAndTheBotQuitsIrc) {
     EXPECT_EQ(relay->brivox.waitExit(std::chrono::seconds(10)), 2);
     EXPECT_NE(relay->brivox.stderrText().find("Connecting to DC++... \n"), std::string::npos);
     EXPECT_NE(relay->brivox.stderrText().find("ERROR\n"), std::string::npos);
-    EXPECT_NE(alice().waitFor(" QUIT").find(":brivox!"), std::string::npos);
+    EXPECT_NE(relay->brivox.stderrText().find(" > QUIT\n"), std::string::npos);
 }
 
 TEST_F(RelayTest, EmptyChannelIsRefusedBeforeAnyConnection) {
@@ -252,20 +297,31 @@ double childrenCpuSeconds() {
 
 }  // namespace
 
-TEST(RelayPacing, QueueDrainsOnTimeAndTheDaemonSleepsBetweenLines) {
+// The real binary between the scripted IRC server and the scripted hub, for
+// what ngircd cannot be made to do on cue.
+class ScriptedPeersTest : public ::testing::Test {
+protected:
+    void start(const std::string& extraConfig = "") {
+        const std::string config = dir.write(
+            "brivox.conf", "irc_port = " + std::to_string(irc.port()) + "\ndc_port = " +
+                               std::to_string(hub.port()) + "\n" + extraConfig);
+        brivox.start(brivoxBinary(), {"-d", "-c", config});
+        irc.accept();
+        irc.greet("brivox");
+        hub.accept();
+        hub.login();
+        irc.confirmJoin("brivox");
+    }
+
     ScriptedIrcServer irc;
     ScriptedHub hub;
     TempDir dir;
-    const std::string config = dir.write(
-        "brivox.conf", "irc_port = " + std::to_string(irc.port()) + "\ndc_port = " + std::to_string(hub.port()) +
-                           "\nirc_burst_lines = 1\nirc_line_interval = 200\n");
-    const double cpuBefore = childrenCpuSeconds();
     ProcessRunner brivox;
-    brivox.start(brivoxBinary(), {"-d", "-c", config});
-    irc.accept();
-    irc.welcome("brivox");
-    hub.accept();
-    hub.login();
+};
+
+TEST_F(ScriptedPeersTest, QueueDrainsOnTimeAndTheDaemonSleepsBetweenLines) {
+    const double cpuBefore = childrenCpuSeconds();
+    start("irc_burst_lines = 1\nirc_line_interval = 200\n");
     std::string burst;
     for (int i = 0; i < 30; ++i)
         burst += "<carol> paced " + std::to_string(i) + "|";
@@ -293,4 +349,67 @@ TEST(RelayPacing, QueueDrainsOnTimeAndTheDaemonSleepsBetweenLines) {
     const double cpu = childrenCpuSeconds() - cpuBefore;
     std::printf("brivox used %.3f s of processor time over the whole run\n", cpu);
     EXPECT_LT(cpu, 1.0);
+}
+
+// A classic hub refuses every nick and keeps the link: the attempt ends at
+// its bound with a small log, and the IRC side is served meanwhile.
+TEST_F(ScriptedPeersTest, HubRefusingEveryNickCostsOneBoundedAttemptAndIrcIsStillAnswered) {
+    start();
+    hub.dropClient();
+    hub.accept(std::chrono::seconds(20));
+    const std::size_t logBefore = brivox.stderrText().size();
+    hub.sendLock("refusinghub");
+    hub.expectKey();
+    int asked = 0;
+    for (; asked < 20; ++asked) {
+        std::string nick;
+        try {
+            nick = hub.expectValidateNick();
+        } catch (const std::runtime_error&) {
+            break;
+        }
+        if (asked == 2)
+            irc.sendLine("PING :are you there?");
+        hub.send("<Hub-Security> The nick " + nick + " is taken|$ValidateDenide " + nick);
+    }
+    EXPECT_EQ(asked, 1 + DCClient::kMaxNickRetries);
+    EXPECT_TRUE(hub.clientClosed());
+    const auto pinged = std::chrono::steady_clock::now();
+    std::string line;
+    while ((line = irc.readLine(std::chrono::seconds(60))) != "PONG :are you there?") {
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - pinged, std::chrono::seconds(5));
+    const std::size_t logSize = brivox.stderrText().size() - logBefore;
+    std::printf("log written for the refused attempt: %zu bytes\n", logSize);
+    EXPECT_LT(logSize, 3000u);
+    EXPECT_TRUE(brivox.running());
+}
+
+// ngircd takes the registration of a wrong password and then closes the
+// link: each such session counts as a refusal, so the attempts thin out.
+TEST(RelayRefused, WrongServerPasswordCostsAtMostFourConnectionsAMinute) {
+    if (!NgircdRunner::available())
+        GTEST_SKIP() << "ngircd is not installed";
+    NgircdRunner server(true, "secret");
+    ScriptedHub hub;
+    TempDir dir;
+    const std::string config = dir.write(
+        "brivox.conf", "irc_port = " + std::to_string(server.port()) + "\ndc_port = " + std::to_string(hub.port()) +
+                           "\nirc_password = wrong\n");
+    // The runner's own probe that the server is up counts too.
+    ASSERT_TRUE(eventually([&] { return server.acceptedConnections() > 0; }));
+    const int probes = server.acceptedConnections();
+    ProcessRunner brivox;
+    brivox.start(brivoxBinary(), {"-d", "-c", config});
+    const auto started = std::chrono::steady_clock::now();
+    hub.accept();
+    hub.login();
+    std::this_thread::sleep_until(started + std::chrono::seconds(60));
+    const int connections = server.acceptedConnections() - probes;
+    std::printf("connections in the first minute: %d\n", connections);
+    EXPECT_LE(connections, 4);
+    EXPECT_GE(connections, 2);
+    const std::string log = brivox.stderrText();
+    EXPECT_NE(log.find("IRC server closes the link: ERROR :Access denied: Bad password?"), std::string::npos);
+    EXPECT_TRUE(brivox.running());
 }

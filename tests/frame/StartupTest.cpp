@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include "LoopbackListener.h"
 #include "ProcessRunner.h"
@@ -53,6 +54,30 @@ TEST(Startup, MissingConfigFileEndsWithStatusOne) {
               std::string::npos)
         << brivox.stderrText();
     EXPECT_EQ(brivox.stdoutText(), "");
+    // Options end at the first argument that is not one, on every platform.
+    ProcessRunner stopped;
+    EXPECT_EQ(runBrivoxToEnd(stopped, {"-d", "-c", dir.file("missing.conf"), "foo", "-h"}), 1);
+    EXPECT_EQ(stopped.stdoutText(), "");
+}
+
+// Operator mistakes that used to hang the start, exhaust memory or abort it
+// on the first channel line.
+TEST(Startup, ConfigurationThatIsNoRegularFileOrPutsANulOnTheWireEndsWithStatusOne) {
+    TempDir dir;
+    const std::string fifo = dir.file("brivox.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        ProcessRunner brivox;
+        EXPECT_EQ(runBrivoxToEnd(brivox, {"-d", "-c", path}), 1) << path;
+        EXPECT_NE(brivox.stderrText().find("Failed to load config. Exiting: " + path + " is not a regular file\n"),
+                  std::string::npos)
+            << brivox.stderrText();
+    }
+    const std::string nul = dir.write("nul.conf", std::string("irc_channel = #c\0more\n", 22) + kNoServer);
+    ProcessRunner brivox;
+    EXPECT_EQ(runBrivoxToEnd(brivox, {"-d", "-c", nul}), 1);
+    EXPECT_NE(brivox.stderrText().find("IRCClient::setConfig(): irc_channel holds \"\\x00\""), std::string::npos);
+    EXPECT_NE(brivox.stderrText().find("Incorrect config for IRC"), std::string::npos);
 }
 
 TEST(Startup, ConfigDirectoryIsReportedLikeAMissingFile) {
@@ -111,16 +136,22 @@ TEST(Startup, ForegroundKeepsLoggingOnStderrWhateverTheFileSays) {
     EXPECT_EQ(readFile(dir.file("brivox.log")), "");
 }
 
-TEST(Startup, BackgroundLogsToTheFileAndWritesTheDaemonsPid) {
+// Started with standard input and error closed, the log file must not take
+// their place, or daemon() would point it at /dev/null.
+TEST(Startup, BackgroundLogsToTheFileGivenWithDashLAndWritesTheDaemonsPid) {
     TempDir dir;
     const std::string config = dir.write(
         "brivox.conf", "pidfile = " + dir.file("brivox.pid") + "\nirc_server = \n");
-    ProcessRunner brivox;
-    ASSERT_EQ(runBrivoxToEnd(brivox, {"-c", config, "-l", dir.file("brivox.log")}), 0);
+    const std::string log = dir.file("brivox.log");
+    ProcessRunner shell;
+    shell.start("/bin/sh", {"-c", "exec \"$0\" \"$@\" <&- 2>&-", brivoxBinary(), "-c", config, "-l", log});
+    ASSERT_EQ(shell.waitExit(), 0);
     ASSERT_TRUE(eventually([&] { return !readFile(dir.file("brivox.pid")).empty(); }));
     const std::string pid = readFile(dir.file("brivox.pid"));
-    EXPECT_NE(pid, std::to_string(brivox.pid()) + "\n");
+    EXPECT_NE(pid, std::to_string(shell.pid()) + "\n");
     EXPECT_EQ(pid.back(), '\n');
+    EXPECT_TRUE(eventually([&] { return readFile(log).find("Incorrect config for IRC") != std::string::npos; }))
+        << readFile(log);
 }
 
 TEST(Startup, BackgroundReportsAnUnopenableLogFileOnTheTerminal) {

@@ -31,7 +31,8 @@ protected:
         }, std::chrono::seconds(10));
     }
 
-    // The bot's JOIN as user sees it, reading the bot's side meanwhile.
+    // The bot's JOIN as user sees it, reading the bot's side meanwhile until
+    // the bot has the server's confirmation too.
     std::string joinSeenBy(IRCClient& bot, IrcUser& user) {
         std::string joined;
         pump(bot, [&] {
@@ -42,6 +43,7 @@ protected:
                 return false;
             }
         });
+        pump(bot, [&] { return bot.state() == LinkState::InChannel; });
         return joined;
     }
 
@@ -59,7 +61,7 @@ TEST_F(IRCClientNgircdTest, BotJoinsTheChannelAndSpeaksInIt) {
     const std::string joined = joinSeenBy(bot, alice);
     EXPECT_EQ(joined.rfind(":brivox!", 0), 0u) << joined;
     bot.sendMessage("PRIVMSG #chat :hello from the bot");
-    bot.releasePaced();
+    bot.tick();
     EXPECT_NE(alice.waitFor("PRIVMSG #chat").find(":hello from the bot"), std::string::npos);
 }
 
@@ -75,7 +77,7 @@ TEST_F(IRCClientNgircdTest, TakenNickEndsUpInTheChannelWithAnUnderscore) {
     EXPECT_EQ(bot.getConfig().irc_nick, "brivox_");
     EXPECT_TRUE(log.contains("Nickname \"brivox\" already in use"));
     bot.sendMessage("PRIVMSG #chat :I made it");
-    bot.releasePaced();
+    bot.tick();
     EXPECT_NE(holder.waitFor("PRIVMSG #chat").find("I made it"), std::string::npos);
 }
 

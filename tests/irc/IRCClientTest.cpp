@@ -39,18 +39,51 @@ protected:
         return seen ? line : "<nothing>";
     }
 
+    // Welcomes the client and confirms its JOIN, pumping it in between.
+    void enterChannel(const std::string& nick = "brivox") {
+        server.greet(nick);
+        pumpUntil(" 001 ");
+        server.confirmJoin(nick);
+        pumpUntil(" JOIN ");
+        ASSERT_EQ(client.state(), LinkState::InChannel);
+    }
+    // Pumps getMessage until the client finds the link gone.
+    bool pumpUntilDown() {
+        std::string line;
+        return eventually([&] {
+            while (client.getMessage(line)) {
+            }
+            return !client.isConnected();
+        });
+    }
+
     ScriptedIrcServer server;
     IRCClient client;
 };
 
 }  // namespace
 
-TEST_F(IRCClientTest, RegistersWithNickUserAndJoin) {
+TEST_F(IRCClientTest, RegistersThenJoinsOnTheWelcomeAndCountsAsInTheChannelOnceConfirmed) {
+    LogCapture log;
     connect(settings());
     EXPECT_EQ(server.readLine(), "NICK brivox");
     EXPECT_EQ(server.readLine(), "USER brivox 0 * :brivox gate bot");
+    EXPECT_EQ(server.readFor(std::chrono::milliseconds(100)), "");
+    EXPECT_EQ(client.state(), LinkState::LoggingIn);
+    // Chat relayed before the server let us in waits for the channel.
+    client.sendMessage("PRIVMSG #chat :early");
+    server.sendLine(":irc.scripted 001 brivox :Welcome");
+    pumpUntil(" 001 ");
+    EXPECT_EQ(client.state(), LinkState::Joining);
     EXPECT_EQ(server.readLine(), "JOIN #chat");
-    EXPECT_TRUE(client.isConnected());
+    client.tick();
+    EXPECT_EQ(server.readFor(std::chrono::milliseconds(100)), "");
+    server.sendLine(":Brivox!bot@scripted JOIN :#CHAT");
+    pumpUntil(" JOIN ");
+    EXPECT_EQ(client.state(), LinkState::InChannel);
+    client.tick();
+    EXPECT_EQ(server.readLine(), "PRIVMSG #chat :early");
+    EXPECT_TRUE(log.contains("Joined #chat as brivox\n"));
 }
 
 TEST_F(IRCClientTest, SendsThePasswordFirstWhenThereIsOne) {
@@ -63,19 +96,29 @@ TEST_F(IRCClientTest, SendsThePasswordFirstWhenThereIsOne) {
     EXPECT_EQ(server.readLine(), "USER brivox 0 * :");
 }
 
-TEST_F(IRCClientTest, SetConfigRefusesMissingSettingsAndBadPortsAndKeepsTheOld) {
+TEST_F(IRCClientTest, SetConfigRefusesMissingSettingsBadPortsAndBytesTheWireCannotCarry) {
+    LogCapture log;
     const IRCConfig good = settings();
     ASSERT_TRUE(client.setConfig(good));
     for (auto spoil : {+[](IRCConfig& c) { c.irc_nick = ""; }, +[](IRCConfig& c) { c.irc_server = ""; },
                        +[](IRCConfig& c) { c.irc_username = ""; }, +[](IRCConfig& c) { c.irc_channel = ""; },
                        +[](IRCConfig& c) { c.irc_port = 0; }, +[](IRCConfig& c) { c.irc_port = 76667; },
-                       +[](IRCConfig& c) { c.irc_port = -1; }}) {
+                       +[](IRCConfig& c) { c.irc_port = -1; },
+                       +[](IRCConfig& c) { c.irc_channel = std::string("#c\0x", 4); },
+                       +[](IRCConfig& c) { c.irc_channel = "#a,#b"; }, +[](IRCConfig& c) { c.irc_channel = "#a\a"; },
+                       +[](IRCConfig& c) { c.irc_nick = "two words"; },
+                       +[](IRCConfig& c) { c.irc_password = "pass\r\nQUIT"; },
+                       +[](IRCConfig& c) { c.irc_username = "a\nb"; },
+                       +[](IRCConfig& c) { c.irc_realname = std::string(1024 * 1024, 'r'); },
+                       +[](IRCConfig& c) { c.irc_channel = "#" + std::string(200, 'c'); }}) {
         IRCConfig bad = good;
         bad.irc_nick = "other";
         spoil(bad);
         EXPECT_FALSE(client.setConfig(bad));
         EXPECT_EQ(client.getConfig().irc_nick, "brivox");
     }
+    EXPECT_TRUE(log.contains("IRCClient::setConfig(): irc_channel holds \"\\x00\", which the protocol does not allow there"));
+    EXPECT_TRUE(log.contains("IRCClient::setConfig(): irc_realname is 1048576 bytes long; at most 255 fit"));
     IRCConfig optional = good;
     optional.irc_realname = "";
     optional.irc_password = "";
@@ -110,51 +153,69 @@ TEST_F(IRCClientTest, RefusedConnectIsReportedByBothLayers) {
     EXPECT_FALSE(client.isConnected());
 }
 
-TEST_F(IRCClientTest, NickInUseBeforeTheWelcomeGetsOneMoreUnderscoreEachTime) {
+TEST_F(IRCClientTest, NickInUseGetsOneMoreUnderscoreEightTimesThenTheLogInIsGivenUp) {
     LogCapture log;
     connect(settings());
-    EXPECT_EQ(server.readLine(), "NICK brivox");
-    for (const std::string nick : {"brivox", "brivox_", "brivox__"}) {
+    server.readLine();
+    server.readLine();
+    std::string nick = "brivox";
+    for (int refusal = 0; refusal <= IRCClient::kMaxNickRetries; ++refusal) {
         server.sendLine(":irc.scripted 433 * " + nick + " :Nickname already in use");
-        // The answer may be seen in Connect or by getMessage: the same either way.
-        std::string line;
-        ASSERT_TRUE(eventually([&] {
-            client.getMessage(line);
-            return client.getConfig().irc_nick == nick + "_";
-        }));
+        if (refusal == IRCClient::kMaxNickRetries)
+            break;
+        nick += "_";
+        pumpUntil(" 433 ");
+        EXPECT_EQ(server.readLine(), "NICK " + nick);
     }
-    std::string sent;
-    sent = server.readFor(std::chrono::milliseconds(200));
-    EXPECT_NE(sent.find("NICK brivox_\r\n"), std::string::npos);
-    EXPECT_NE(sent.find("NICK brivox__\r\n"), std::string::npos);
-    EXPECT_NE(sent.find("NICK brivox___\r\n"), std::string::npos);
-    EXPECT_EQ(client.getConfig().irc_nick, "brivox___");
-    EXPECT_EQ(log.count("already in use"), 3);
-    EXPECT_EQ(log.count("Nickname \"brivox\" already in use"), 1);
-    EXPECT_EQ(log.count("Trying \"brivox___\""), 1);
+    EXPECT_TRUE(pumpUntilDown());
+    EXPECT_EQ(server.readLine(), "QUIT");
+    EXPECT_TRUE(server.clientClosed());
+    EXPECT_EQ(log.count("\" already in use"), IRCClient::kMaxNickRetries);
+    EXPECT_EQ(log.count("Trying \"brivox________\""), 1);
+    EXPECT_EQ(log.count("IRCClient: log-in given up: the server refused 9 nicks, the last \"brivox________\"; "
+                        "it said: \":irc.scripted 433 * brivox________ :Nickname already in use\""),
+              1);
 
-    // The early JOIN was refused; it goes out again once the server welcomes us.
-    server.sendLine(":irc.scripted 451 * :Connection not registered");
-    server.sendLine(":irc.scripted 001 brivox___ :Welcome");
-    pumpUntil(" 001 ");
-    const std::string afterWelcome = server.readLine();
-    EXPECT_EQ(afterWelcome.substr(0, 4) == "NICK" ? server.readLine() : afterWelcome, "JOIN #chat");
-    // After the welcome a 433 is an ordinary line.
-    server.sendLine(":irc.scripted 433 brivox___ other :Nickname already in use");
-    pumpUntil(" 433 ");
-    EXPECT_EQ(client.getConfig().irc_nick, "brivox___");
+    // The next log-in starts from the configured nick again.
+    ASSERT_TRUE(client.Connect());
+    server.accept();
+    EXPECT_EQ(server.readLine(), "NICK brivox");
 }
 
-TEST_F(IRCClientTest, JoinIsNotRepeatedWhenRegistrationWentWell) {
+TEST_F(IRCClientTest, RefusedNickEndsTheAttemptEvenWhenItComesLate) {
+    LogCapture log;
     connect(settings());
-    server.welcome("brivox");
-    pumpUntil(" 001 ");
-    EXPECT_EQ(server.readFor(std::chrono::milliseconds(200)), "");
+    server.readLine();
+    server.readLine();
+    server.sendLine(":irc.scripted NOTICE * :*** Looking up your hostname");
+    server.sendLine(":irc.scripted 432 * brivox :Erroneous Nickname");
+    EXPECT_TRUE(pumpUntilDown());
+    EXPECT_TRUE(log.contains("IRC server refused our nick with reply: 432 * brivox :Erroneous Nickname\n"));
+    EXPECT_TRUE(server.clientClosed());
+}
+
+TEST_F(IRCClientTest, AServerThatNeverWelcomesUsIsLeftAfterTheLogInBound) {
+    LogCapture log;
+    Connection::setWaitLimit(std::chrono::milliseconds(300));
+    connect(settings());
+    server.sendLine(":irc.scripted NOTICE * :chatty\x01");
+    const bool down = eventually([&] {
+        std::string line;
+        while (client.getMessage(line)) {
+        }
+        client.tick();
+        return !client.isConnected();
+    });
+    Connection::setWaitLimit(Connection::kDefaultWaitLimit);
+    EXPECT_TRUE(down);
+    EXPECT_TRUE(log.contains("IRCClient: log-in given up: no welcome from the server within 300 ms; it said last: "
+                             "\":irc.scripted NOTICE * :chatty\\x01\""));
+    EXPECT_TRUE(server.clientClosed());
 }
 
 TEST_F(IRCClientTest, PingsAreAnsweredByteForByteAndNeverHandedOver) {
     connect(settings());
-    server.welcome("brivox");
+    enterChannel();
     server.sendRaw("PING :irc.scripted\r\nPING token\r\nPING\r\nPINGX\r\n:irc.scripted PING :prefixed\r\n");
     EXPECT_EQ(pumpUntil("prefixed"), ":irc.scripted PING :prefixed");
     EXPECT_EQ(server.readLine(), "PONG :irc.scripted");
@@ -176,26 +237,36 @@ TEST_F(IRCClientTest, PingDuringRegistrationIsAnswered) {
     EXPECT_NE(sent.find("PONG :early\r\n"), std::string::npos);
 }
 
-TEST_F(IRCClientTest, ServerClosingTheLinkStillDeliversTheLastCompleteLine) {
-    connect(settings());
-    server.welcome("brivox");
-    pumpUntil(" 001 ");
-    server.sendRaw(":alice PRIVMSG #chat :bye\r\n:half");
+// Everything that was complete before the end of the stream is handed over,
+// the ERROR that says why included; only then is the side down, and the
+// chat still queued for the server is counted.
+TEST_F(IRCClientTest, ServerClosingTheLinkStillDeliversEveryCompleteLine) {
+    LogCapture log;
+    connect(oneLinePerMinute());
+    enterChannel();
+    client.sendMessage("PRIVMSG #chat :sent");
+    client.sendMessage("PRIVMSG #chat :waiting 1");
+    client.sendMessage("PRIVMSG #chat :waiting 2");
+    client.tick();
+    server.sendRaw(":alice PRIVMSG #chat :one\r\n:alice PRIVMSG #chat :two\r\n"
+                   "ERROR :Closing Link: brivox[127.0.0.1] (Killed\x1b[2J)\r\n:half");
     server.dropClient();
     std::string line;
     ASSERT_TRUE(eventually([&] { return client.getMessage(line); }));
-    EXPECT_EQ(line, ":alice PRIVMSG #chat :bye");
-    ASSERT_TRUE(eventually([&] {
-        client.getMessage(line);
-        return !client.isConnected();
-    }));
-    fd_set set;
-    FD_ZERO(&set);
-    EXPECT_EQ(client.addToFdSet(&set), -1);
+    EXPECT_EQ(line, ":alice PRIVMSG #chat :one");
+    ASSERT_TRUE(client.getMessage(line));
+    EXPECT_EQ(line, ":alice PRIVMSG #chat :two");
+    ASSERT_TRUE(client.getMessage(line));
     line = "kept";
     EXPECT_FALSE(client.getMessage(line));
     EXPECT_EQ(line, "kept");
+    EXPECT_FALSE(client.isConnected());
+    fd_set set;
+    FD_ZERO(&set);
+    EXPECT_EQ(client.addToFdSet(&set), -1);
     EXPECT_FALSE(client.sendMessage("PRIVMSG #chat :dropped"));
+    EXPECT_TRUE(log.contains("IRC server closes the link: ERROR :Closing Link: brivox[127.0.0.1] (Killed\\x1B[2J)\n"));
+    EXPECT_TRUE(log.contains("IRCClient: the link to the server is gone; dropped 2 lines that were waiting for it"));
 }
 
 TEST_F(IRCClientTest, SendingWhileLoggedOutDropsTheText) {
@@ -213,8 +284,9 @@ TEST_F(IRCClientTest, DestroyingALoggedInClientSaysQuit) {
         ASSERT_TRUE(temporary.setConfig(config));
         ASSERT_TRUE(temporary.Connect());
         server.accept();
-        server.welcome("brivox");
     }
+    server.readLine();
+    server.readLine();
     EXPECT_EQ(server.readLine(), "QUIT");
     EXPECT_TRUE(server.clientClosed());
 }
@@ -231,18 +303,16 @@ TEST_F(IRCClientTest, DestroyingAClientThatNeverLoggedInSendsNothing) {
 }
 
 TEST_F(IRCClientTest, PongOvertakesQueuedChat) {
-    const IRCConfig config = oneLinePerMinute();
-    connect(config);
-    server.welcome("brivox");
-    pumpUntil(" 001 ");
+    connect(oneLinePerMinute());
+    enterChannel();
     for (int i = 0; i < 5; ++i)
         client.sendMessage("PRIVMSG #chat :queued " + std::to_string(i));
-    client.releasePaced();
+    client.tick();
     EXPECT_EQ(server.readLine(), "PRIVMSG #chat :queued 0");
     server.sendLine("PING :still there?");
     server.sendLine(":irc.scripted NOTICE brivox :after the ping");
     pumpUntil("after the ping");
-    client.releasePaced();
+    client.tick();
     EXPECT_EQ(server.readLine(), "PONG :still there?");
     EXPECT_EQ(server.readFor(std::chrono::milliseconds(100)), "");
 }
@@ -251,7 +321,7 @@ TEST_F(IRCClientTest, PacingOffWritesEveryLineAtOnce) {
     IRCConfig config = settings();
     config.irc_line_interval = 0;
     connect(config);
-    server.welcome("brivox");
+    enterChannel();
     for (int i = 0; i < 50; ++i)
         client.sendMessage("PRIVMSG #chat :line " + std::to_string(i));
     for (int i = 0; i < 50; ++i)
@@ -260,13 +330,12 @@ TEST_F(IRCClientTest, PacingOffWritesEveryLineAtOnce) {
 
 TEST_F(IRCClientTest, OverflowingTheQueueDropsTheOldestWithOneWarning) {
     LogCapture log;
-    const IRCConfig config = oneLinePerMinute();
-    connect(config);
-    server.welcome("brivox");
+    connect(oneLinePerMinute());
+    enterChannel();
     for (std::size_t i = 0; i < LinePacer::kMaxQueuedLines + 101; ++i)
         client.sendMessage("PRIVMSG #chat :" + std::to_string(i));
-    client.releasePaced();
-    client.releasePaced();
+    client.tick();
+    client.tick();
     EXPECT_EQ(log.count("IRCClient::sendMessage(): more than 1000 lines or 262144 bytes waiting for the "
                         "server; dropped the 101 oldest"),
               1);
@@ -285,30 +354,65 @@ TEST_F(IRCClientTest, SetConfigRefusesABurstBelowOneAndANegativeInterval) {
     EXPECT_TRUE(client.setConfig(config));
 }
 
-TEST_F(IRCClientTest, QueuedChatForALostLinkIsDropped) {
-    const IRCConfig config = oneLinePerMinute();
-    connect(config);
-    server.welcome("brivox");
-    client.sendMessage("PRIVMSG #chat :first");
-    client.sendMessage("PRIVMSG #chat :never sent");
-    client.releasePaced();
-    server.dropClient();
-    std::string line;
-    ASSERT_TRUE(eventually([&] {
-        client.getMessage(line);
-        return !client.isConnected();
-    }));
-    EXPECT_FALSE(client.nextPacedLineIn().has_value());
+// Kicked or refused by the channel, the bot stays on the server and joins
+// again later; chat for the channel meanwhile is dropped and counted once.
+TEST_F(IRCClientTest, KickAndRefusedJoinKeepTheBotOutForAWhileAndDropItsChat) {
+    LogCapture log;
+    connect(oneLinePerMinute());
+    enterChannel();
+    client.sendMessage("PRIVMSG #chat :sent");
+    client.sendMessage("PRIVMSG #chat :queued when kicked");
+    client.tick();
+    EXPECT_EQ(server.readLine(), "PRIVMSG #chat :sent");
+    server.sendLine(":op!o@h KICK #Chat Brivox :behave\x03" "4!");
+    pumpUntil(" KICK ");
+    EXPECT_EQ(client.state(), LinkState::OutOfChannel);
+    EXPECT_TRUE(log.contains("Kicked from #chat by op: behave\\x034!\n"));
+    EXPECT_FALSE(client.sendMessage("PRIVMSG #chat :while away"));
+    const auto wake = client.nextWakeIn();
+    ASSERT_TRUE(wake.has_value());
+    EXPECT_GT(*wake, std::chrono::seconds(4));
+    EXPECT_LE(*wake, IRCClient::kRejoinPause);
+    client.tick();
+    EXPECT_EQ(server.readFor(std::chrono::milliseconds(100)), "");
+
+    server.sendLine(":irc.scripted 474 brivox #chat :Cannot join channel (+b)");
+    pumpUntil(" 474 ");
+    EXPECT_TRUE(log.contains("Cannot join #chat: 474 brivox #chat :Cannot join channel (+b)\n"));
+    server.sendLine(":brivox!bot@scripted JOIN #chat");
+    pumpUntil(" JOIN ");
+    EXPECT_EQ(client.state(), LinkState::InChannel);
+    EXPECT_EQ(log.count("IRCClient: dropped 2 lines for #chat while not in it"), 1);
 }
 
-TEST(IRCReplies, NumbersAndNickRepliesAreReadWithOrWithoutPrefix) {
-    EXPECT_EQ(ircReplyNumber(":irc.example.net 433 * brivox :in use"), 433);
-    EXPECT_EQ(ircReplyNumber("433 * brivox :in use"), 433);
-    EXPECT_EQ(ircReplyNumber(":prefix-without-space"), 0);
-    EXPECT_EQ(ircReplyNumber("NOTICE * :hello"), 0);
-    EXPECT_EQ(classifyNickReply(":s 433 * b :in use"), NickReply::InUse);
-    for (const char* refused : {":s 432 * b :Erroneous", ":s 436 * b :Collision", "437 * b :Unavailable"})
-        EXPECT_EQ(classifyNickReply(refused), NickReply::Refused) << refused;
-    EXPECT_EQ(classifyNickReply(":s NOTICE * :Looking up your hostname"), NickReply::Other);
-    EXPECT_EQ(classifyNickReply(":s 001 b :Welcome"), NickReply::Other);
+TEST_F(IRCClientTest, KicksOfOthersAndErrorsAboutOtherChannelsChangeNothing) {
+    connect(settings());
+    enterChannel();
+    server.sendLine(":op!o@h KICK #chat alice :bye");
+    server.sendLine(":op!o@h KICK #other brivox :bye");
+    server.sendLine(":irc.scripted 474 brivox #other :Cannot join channel (+b)");
+    server.sendLine(":irc.scripted 404 brivox #chat :Cannot send to channel");
+    pumpUntil(" 404 ");
+    EXPECT_EQ(client.state(), LinkState::InChannel);
+}
+
+TEST(IRCMessage, PrefixCommandParametersAndTrailingText) {
+    const IRCMessage kick = parseIRCMessage("@time=x :op!o@h  KICK #chat bot :go away now");
+    EXPECT_EQ(kick.prefix, "op!o@h");
+    EXPECT_EQ(kick.senderNick(), "op");
+    EXPECT_EQ(kick.command, "KICK");
+    EXPECT_EQ(kick.params, (std::vector<std::string>{"#chat", "bot", "go away now"}));
+    EXPECT_EQ(kick.param(5), "");
+    EXPECT_EQ(kick.number(), 0);
+    const IRCMessage numeric = parseIRCMessage("433 * brivox :in use");
+    EXPECT_EQ(numeric.prefix, "");
+    EXPECT_EQ(numeric.number(), 433);
+    EXPECT_EQ(parseIRCMessage(":s 4x3 a").number(), 0);
+    EXPECT_EQ(parseIRCMessage("JOIN :").params, (std::vector<std::string>{""}));
+    EXPECT_EQ(parseIRCMessage(":only-a-prefix").command, "");
+    EXPECT_EQ(withoutPrefix(":s 001 b :hi"), "001 b :hi");
+    EXPECT_EQ(withoutPrefix(":no-space"), ":no-space");
+    EXPECT_TRUE(ircNamesEqual("#Chat[x]\\~", "#chat{X}|^"));
+    EXPECT_FALSE(ircNamesEqual("#chat", "#chat2"));
+    EXPECT_FALSE(ircNamesEqual("#ch@t", "#ch`t"));
 }

@@ -12,7 +12,7 @@ const char kNgircd[] = "/usr/sbin/ngircd";
 
 bool NgircdRunner::available() { return access(kNgircd, X_OK) == 0; }
 
-NgircdRunner::NgircdRunner(bool penalties) : serverPort(freeLoopbackPort()) {
+NgircdRunner::NgircdRunner(bool penalties, const std::string& password) : serverPort(freeLoopbackPort()) {
     dir.write("ngircd.conf",
               "[Global]\n"
               "Name = irc.brivox.test\n"
@@ -20,7 +20,8 @@ NgircdRunner::NgircdRunner(bool penalties) : serverPort(freeLoopbackPort()) {
               "AdminInfo1 = brivox tests\nAdminInfo2 = loopback\nAdminEMail = tests@example.invalid\n"
               "Listen = 127.0.0.1\n"
               "Ports = " + std::to_string(serverPort) + "\n"
-              "MotdPhrase = \"brivox test server\"\n"
+              "MotdPhrase = \"brivox test server\"\n" +
+              (password.empty() ? std::string() : "Password = " + password + "\n") +
               "[Limits]\n"
               "MaxConnectionsIP = 0\n"
               "MaxNickLength = 30\n"
@@ -48,3 +49,13 @@ void NgircdRunner::start() {
 }
 
 void NgircdRunner::stop() { process.stop(); }
+
+int NgircdRunner::acceptedConnections() const {
+    // In the foreground (-n) ngircd logs to standard output.
+    const std::string log = process.stdoutText();
+    int count = 0;
+    for (std::size_t at = log.find("Accepted connection"); at != std::string::npos;
+         at = log.find("Accepted connection", at + 1))
+        ++count;
+    return count;
+}

@@ -12,13 +12,16 @@ public:
     // Starts the server and waits until it accepts connections. Without
     // penalties it handles every command at once instead of throttling each
     // client to about one command a second after a short burst.
-    explicit NgircdRunner(bool penalties = true);
+    // A password, when given, is the server password every client must send.
+    explicit NgircdRunner(bool penalties = true, const std::string& password = "");
     ~NgircdRunner();
 
     static bool available();
     int port() const { return serverPort; }
     const char* serverName() const { return "irc.brivox.test"; }
     void stop();
+    // Connections the server accepted so far, as its log counts them.
+    int acceptedConnections() const;
     // Starts it again on the same port.
     void start();
 

@@ -15,13 +15,14 @@ std::string RelayHarness::configText(const std::string& extraConfig) const {
            "dc_port = " + std::to_string(hub.port()) + "\n" + extraConfig;
 }
 
-void RelayHarness::start(const std::string& extraConfig, const std::vector<std::string>& extraArgs) {
+void RelayHarness::start(const std::string& extraConfig, const std::vector<std::string>& extraArgs,
+                         const HubLoginScript& login) {
     const std::string config = dir.write("brivox.conf", configText(extraConfig));
     std::vector<std::string> args{"-d", "-c", config};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     brivox.start(brivoxBinary(), args);
     hub.accept();
-    hub.login();
+    hub.login(login);
     waitForBotJoin();
 }
 

@@ -19,7 +19,8 @@ public:
 
     // Writes the config (extra lines appended) and starts brivox in the
     // foreground; then plays the hub's login and waits for the bot's JOIN.
-    void start(const std::string& extraConfig = "", const std::vector<std::string>& extraArgs = {});
+    void start(const std::string& extraConfig = "", const std::vector<std::string>& extraArgs = {},
+               const HubLoginScript& login = HubLoginScript());
     // Waits until the bot has joined the channel, as alice sees it.
     void waitForBotJoin(const std::string& nick = "brivox");
     std::string configText(const std::string& extraConfig) const;

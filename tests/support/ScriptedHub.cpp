@@ -104,7 +104,7 @@ HubUserInfo ScriptedHub::login(const HubLoginScript& script) {
         require(answer == "$MyPass " + script.password, "wrong password answer: " + answer);
     }
     nick = script.helloNick.empty() ? asked : script.helloNick;
-    send("$Hello " + nick);
+    send("$Hello " + nick + (script.withHello.empty() ? "" : "|" + script.withHello));
     const std::string version = readCommand();
     require(version == "$Version 1,0096", "expected $Version 1,0096, got " + version);
     const HubUserInfo info = parseMyInfo(readCommand());

@@ -28,6 +28,7 @@ struct HubLoginScript {
     bool refusalsNameTheNick = false;  // "$ValidateDenide <nick>" as real hubs send
     std::string password;          // ask for it with $GetPass when not empty
     std::string helloNick;         // the nick in $Hello; empty: the one asked for
+    std::string withHello;         // commands sent in the same write as $Hello
 };
 
 class ScriptedHub : public ScriptedServer {

@@ -16,6 +16,10 @@ public:
     // Sends one line with CR LF, or raw bytes as they are.
     void sendLine(const std::string& line);
     void sendRaw(const std::string& bytes);
-    // Reads the client's NICK, USER and JOIN and welcomes it.
+    // Reads the client's NICK and USER and welcomes it (001).
+    void greet(const std::string& nick);
+    // Reads the client's JOIN and confirms it as servers do.
+    void confirmJoin(const std::string& nick, const std::string& channel = "#chat");
+    // Both, for a client that runs on its own (the real binary).
     void welcome(const std::string& nick);
 };

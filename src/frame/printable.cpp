@@ -1,0 +1,38 @@
+#include "frame/printable.h"
+
+#include <cstdio>
+
+namespace {
+
+bool isControl(unsigned char byte) { return (byte < 0x20 && byte != '\t') || byte == 0x7F; }
+
+void appendEscaped(std::string& out, unsigned char byte) {
+    if (byte == '\r') {
+        out += "\\r";
+    } else if (byte == '\n') {
+        out += "\\n";
+    } else {
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+        out += hex;
+    }
+}
+
+}  // namespace
+
+std::string printable(std::string_view text, std::size_t limit) {
+    const bool cut = text.size() > limit;
+    const std::string_view shown = cut ? text.substr(0, limit) : text;
+    std::string out;
+    out.reserve(shown.size() + 3);
+    for (const char c : shown) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (isControl(byte))
+            appendEscaped(out, byte);
+        else
+            out += c;
+    }
+    if (cut)
+        out += "...";
+    return out;
+}
