@@ -11,7 +11,9 @@ namespace {
 const char kNickRefused[] = "$ValidateDenide";
 
 // Hubs commonly cap nicks near this; it leaves room for the "_" of retries.
+// The speed and share-size fields are shorter still in any real client.
 constexpr std::size_t kMaxNickBytes = 64;
+constexpr std::size_t kMaxShortFieldBytes = 64;
 // Far above what hubs accept in one $MyINFO field or password.
 constexpr std::size_t kMaxFieldBytes = 255;
 // A nick may hold neither the command separators nor a space.
@@ -26,27 +28,15 @@ bool startsWith(const std::string& text, const char* prefix) {
 bool isChatLine(const std::string& command) { return !command.empty() && command[0] == '<'; }
 
 std::string firstSettingProblem(const DCConfig& config) {
-    struct Check {
-        const char* key;
-        const std::string& value;
-        std::string_view forbidden;
-        std::size_t maxBytes;
-    };
-    const Check checks[] = {
+    return settingProblem({
         {"dc_nick", config.dc_nick, kNickBreakers, kMaxNickBytes},
         {"dc_pass", config.dc_pass, kWordBreakers, kMaxFieldBytes},
         {"dc_description", config.dc_description, kFieldBreakers, kMaxFieldBytes},
-        {"dc_speed", config.dc_speed, kFieldBreakers, kMaxNickBytes},
+        {"dc_speed", config.dc_speed, kFieldBreakers, kMaxShortFieldBytes},
         {"dc_email", config.dc_email, kFieldBreakers, kMaxFieldBytes},
-        {"dc_share_size", config.dc_share_size, kFieldBreakers, kMaxNickBytes},
+        {"dc_share_size", config.dc_share_size, kFieldBreakers, kMaxShortFieldBytes},
         {"dc_server", config.dc_server, kWordBreakers, kMaxFieldBytes},
-    };
-    for (const Check& check : checks) {
-        std::string problem = settingProblem(check.key, check.value, check.forbidden, check.maxBytes);
-        if (!problem.empty())
-            return problem;
-    }
-    return std::string();
+    });
 }
 
 }  // namespace

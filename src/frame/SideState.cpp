@@ -10,5 +10,4 @@ void SideState::enter(LinkState next, Clock::time_point now) {
     else if (next == LinkState::Down)
         schedule.ended(now);
     current = next;
-    enteredAt = now;
 }

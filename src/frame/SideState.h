@@ -1,6 +1,6 @@
-// The state of one side of the relay as its client holds it, the time it
-// entered that state, and when a side that is down may log in again. The
-// relay loop asks it; nothing else keeps a copy.
+// The state of one side of the relay as its client holds it, when its
+// present log-in attempt began, and when a side that is down may log in
+// again. The relay loop asks it; nothing else keeps a copy.
 #pragma once
 
 #include <chrono>
@@ -21,8 +21,6 @@ public:
 
     LinkState state() const { return current; }
     bool is(LinkState state) const { return current == state; }
-    // When the present state was entered.
-    Clock::time_point since() const { return enteredAt; }
     // When the present (or last) log-in attempt began.
     Clock::time_point attemptStartedAt() const { return attemptStart; }
 
@@ -34,7 +32,6 @@ public:
 
 private:
     LinkState current = LinkState::Down;
-    Clock::time_point enteredAt{};
     Clock::time_point attemptStart{};
     ReconnectSchedule schedule;
 };

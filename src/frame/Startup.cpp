@@ -30,6 +30,20 @@ void openMissingStandardDescriptors() {
     }
 }
 
+// Loads the file and sets the log mask; what the file holds beyond the
+// settings is reported here and not kept for the run.
+bool loadConfig(Config& config, const CommandLine& commandLine) {
+    ConfigDiagnostics diagnostics;
+    if (!config.load(commandLine.configPath, diagnostics)) {
+        logMessage(Error, "Failed to load config. Exiting: " + diagnostics.failure);
+        return false;
+    }
+    setLogMask(commandLine.levelGiven ? commandLine.levelOverride : config.loglevel);
+    for (const std::string& warning : diagnostics.warnings)
+        logMessage(Warning, warning);
+    return true;
+}
+
 // In the background the sink is chosen just before detaching, so that a log
 // file that cannot be opened is still reported on the operator's terminal.
 int goToBackground(const Config& config) {
@@ -61,14 +75,8 @@ int startBrivox(int argc, char* argv[]) {
     // the process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    ConfigDiagnostics diagnostics;
-    if (!config.load(commandLine.configPath, diagnostics)) {
-        logMessage(Error, "Failed to load config. Exiting: " + diagnostics.failure);
+    if (!loadConfig(config, commandLine))
         return 1;
-    }
-    setLogMask(commandLine.levelGiven ? commandLine.levelOverride : config.loglevel);
-    for (const std::string& warning : diagnostics.warnings)
-        logMessage(Warning, warning);
     if (!commandLine.logfileOverride.empty())
         config.logfile = commandLine.logfileOverride;
     if (!commandLine.pidfileOverride.empty())

@@ -1,7 +1,8 @@
-// Whether a setting can go on the wire as the protocol needs it.
+// Whether settings can go on the wire as the protocol needs them.
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -10,7 +11,14 @@ constexpr std::string_view kLineBreaksAndNul{"\0\r\n", 3};
 // ...and inside a word of a command (a nick, a user name, a password).
 constexpr std::string_view kWordBreakers{"\0\r\n ", 4};
 
-// What is wrong with the value of key: it holds a byte of forbidden, or it is
-// longer than maxBytes. Empty when nothing is.
-std::string settingProblem(const char* key, std::string_view value, std::string_view forbidden,
-                           std::size_t maxBytes);
+// One setting with what the protocol asks of it.
+struct SettingRule {
+    const char* key;
+    std::string_view value;
+    std::string_view forbidden;  // bytes it may not hold
+    std::size_t maxBytes;        // its longest length
+};
+
+// What is wrong with the first setting that breaks its rule: it holds a
+// forbidden byte, or it is too long. Empty when every setting keeps its rule.
+std::string settingProblem(std::initializer_list<SettingRule> rules);

@@ -26,26 +26,14 @@ constexpr std::size_t kMaxChannelBytes = 200;
 constexpr std::string_view kChannelBreakers{"\0\r\n ,\a", 6};
 
 std::string firstSettingProblem(const IRCConfig& config) {
-    struct Check {
-        const char* key;
-        const std::string& value;
-        std::string_view forbidden;
-        std::size_t maxBytes;
-    };
-    const Check checks[] = {
+    return settingProblem({
         {"irc_nick", config.irc_nick, kWordBreakers, kMaxNickBytes},
         {"irc_username", config.irc_username, kWordBreakers, kMaxUserBytes},
         {"irc_password", config.irc_password, kWordBreakers, kMaxTextBytes},
         {"irc_channel", config.irc_channel, kChannelBreakers, kMaxChannelBytes},
         {"irc_realname", config.irc_realname, kLineBreaksAndNul, kMaxTextBytes},
         {"irc_server", config.irc_server, kWordBreakers, kMaxTextBytes},
-    };
-    for (const Check& check : checks) {
-        std::string problem = settingProblem(check.key, check.value, check.forbidden, check.maxBytes);
-        if (!problem.empty())
-            return problem;
-    }
-    return std::string();
+    });
 }
 
 }  // namespace

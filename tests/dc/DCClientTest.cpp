@@ -370,14 +370,8 @@ TEST_F(DCClientTest, LostSessionStartsTheNextLogInFromTheConfiguredNick) {
         client.getMessage(command);
         return !client.isConnected();
     }));
-    EXPECT_TRUE(connectAgain([&] {
-        hub.sendLock("abcdef");
-        hub.expectKey();
-        EXPECT_EQ(hub.expectValidateNick(), "brivox");
-        hub.send("$Hello brivox");
-        hub.readCommand();
-        hub.readCommand();
-    }));
+    EXPECT_TRUE(connectAgain([&] { hub.login(); }));
+    EXPECT_EQ(hub.currentNick(), "brivox");
 }
 
 TEST_F(DCClientTest, QuitOnlyFromALoggedInClient) {
