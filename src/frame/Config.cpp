@@ -150,7 +150,6 @@ bool Config::load(const std::string& path, ConfigDiagnostics& diagnostics) {
     if (!readWholeFile(path, contents, diagnostics.failure))
         return false;
 
-    std::map<std::string, std::string> values;
     std::size_t start = 0;
     std::size_t lineNumber = 0;
     std::size_t unknownKeys = 0;
@@ -167,7 +166,7 @@ bool Config::load(const std::string& path, ConfigDiagnostics& diagnostics) {
         if (auto pair = parseLine(contents.substr(start, length))) {
             if (!isKnownKey(pair->first))
                 noteUnknownKey(pair->first, lineNumber, unknownKeys, diagnostics.warnings);
-            values[pair->first] = std::move(pair->second);
+            rawValues[pair->first] = std::move(pair->second);
         }
         start = end + 1;
     }
@@ -175,8 +174,6 @@ bool Config::load(const std::string& path, ConfigDiagnostics& diagnostics) {
         diagnostics.warnings.push_back("... and " + std::to_string(unknownKeys - kMaxUnknownKeyWarnings) +
                                        " more unknown keys");
 
-    for (auto& [key, value] : values)
-        rawValues[key] = value;
     for (const ConfigKey* entry = configKeys; entry->type != 0; ++entry) {
         const auto found = rawValues.find(entry->key);
         if (found == rawValues.end())

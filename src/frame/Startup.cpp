@@ -11,6 +11,11 @@
 #include "frame/Log.h"
 #include "frame/Pidfile.h"
 #include "frame/Relay.h"
+#include "platform.h"
+
+#ifdef HAVE_MALLOC_TRIM
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -28,6 +33,15 @@ void openMissingStandardDescriptors() {
             close(opened);
         }
     }
+}
+
+// What start-up read and no longer needs (every pair of the configuration
+// file) goes back to the system for the months the daemon runs. Where the C
+// library cannot be asked, its allocator returns free memory on its own.
+void releaseStartupMemory() {
+#ifdef HAVE_MALLOC_TRIM
+    malloc_trim(0);
+#endif
 }
 
 // Loads the file and sets the log mask; what the file holds beyond the
@@ -94,5 +108,6 @@ int startBrivox(int argc, char* argv[]) {
     const int status = relay.logIn();
     if (status != 0)
         return status;
+    releaseStartupMemory();
     relay.run();
 }
