@@ -298,7 +298,8 @@ void IRCClient::tick() {
     case LinkState::LoggingIn:
         if (overdue)
             giveUpLogIn("no welcome from the server within " + std::to_string(Connection::waitLimit().count()) +
-                        " ms; it said last: \"" + printable(lastHeard) + "\"");
+                        " ms as \"" + settings.irc_nick + "\" (" + std::to_string(nickRetries) +
+                        " nick retries); it said last: \"" + printable(lastHeard) + "\"");
         break;
     case LinkState::Joining:
         if (overdue) {

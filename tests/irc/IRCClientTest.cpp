@@ -208,7 +208,8 @@ TEST_F(IRCClientTest, AServerThatNeverWelcomesUsIsLeftAfterTheLogInBound) {
     });
     Connection::setWaitLimit(Connection::kDefaultWaitLimit);
     EXPECT_TRUE(down);
-    EXPECT_TRUE(log.contains("IRCClient: log-in given up: no welcome from the server within 300 ms; it said last: "
+    EXPECT_TRUE(log.contains("IRCClient: log-in given up: no welcome from the server within 300 ms as \"brivox\" (0 nick "
+                             "retries); it said last: "
                              "\":irc.scripted NOTICE * :chatty\\x01\""));
     EXPECT_TRUE(server.clientClosed());
 }
