@@ -1,11 +1,14 @@
 #include "dc/DCConnection.h"
 
+#include "dc/chatEscapes.h"
 #include "frame/Log.h"
 
 namespace {
 
 const char kPipeEscape[] = "&#124;";
 const char kDollarEscape[] = "&#36;";
+
+bool isChatLine(std::string_view text) { return !text.empty() && text[0] == '<'; }
 
 bool startsWith(std::string_view text, std::size_t at, std::string_view prefix) {
     return text.compare(at, prefix.size(), prefix) == 0;
@@ -69,7 +72,9 @@ bool DCConnection::readMessage(std::string& out) {
     const std::string_view command = inbuf.view().substr(0, end);
     if (logEnabled(Traffic))
         logMessage(Traffic, trafficLine("from ", sockfd, command));
-    out = unescapeDCText(command);
+    // Main-chat lines carry the escapes DC clients write; commands keep the
+    // framing's own two.
+    out = isChatLine(command) ? unescapeDCChat(command) : unescapeDCText(command);
     inbuf.consume(end + 1);
     return true;
 }
@@ -77,7 +82,7 @@ bool DCConnection::readMessage(std::string& out) {
 bool DCConnection::writeMessage(const std::string& message) {
     if (!isConnected())
         return false;
-    const std::string escaped = escapeDCText(message);
+    const std::string escaped = isChatLine(message) ? escapeDCChat(message) : escapeDCText(message);
     if (logEnabled(Traffic))
         logMessage(Traffic, trafficLine("to ", sockfd, escaped));
     outbuf.append(escaped);

@@ -1,4 +1,6 @@
-// The hub link: NMDC commands ended by '|', with '|' and '$' escaped in text.
+// The hub link: NMDC commands ended by '|'. In main-chat lines (they begin
+// with '<') '&', '$' and '|' are escaped as DC clients do; in other commands
+// only '|' is escaped on sending, and "&#124;" and "&#36;" undone on receiving.
 #pragma once
 
 #include "net/Connection.h"

@@ -39,6 +39,8 @@ const ConfigKey configKeys[] = {
     INT_KEY(use_syslog, ),
     INT_KEY(irc_burst_lines, irc.),
     INT_KEY(irc_line_interval, irc.),
+    STRING_KEY(dc_encoding, dc.),
+    STRING_KEY(ignore_nicks, ),
     {"", 0, nullptr, nullptr},
 };
 
@@ -192,4 +194,5 @@ Config::Config(const IRCConfig& ircSettings, const DCConfig& dcSettings, const C
       logfile(general.logfile),
       pidfile(general.pidfile),
       loglevel(general.loglevel),
-      use_syslog(general.use_syslog) {}
+      use_syslog(general.use_syslog),
+      ignore_nicks(general.ignore_nicks) {}

@@ -31,6 +31,7 @@ struct DCConfig {
     std::int32_t dc_speed_val = 1;               // low 8 bits: status byte after dc_speed
     std::string dc_email = "brivox@example.invalid";  // e-mail text in $MyINFO
     std::string dc_share_size = "1073741825";   // share size, kept as decimal text
+    std::string dc_encoding = "UTF-8";          // the hub's character set, as iconv names it
 };
 
 // A configuration file is a few dozen lines; far beyond this it is not one.
@@ -50,6 +51,7 @@ struct Config {
     std::string pidfile;                         // empty: no pidfile
     std::int32_t loglevel = 11;                  // log mask: Error, Warning, Notice
     std::int32_t use_syslog = 0;                 // nonzero: syslog in the background
+    std::string ignore_nicks;                    // comma-separated speakers never relayed
     std::map<std::string, std::string> rawValues;  // every pair read from the file
 
     Config() = default;

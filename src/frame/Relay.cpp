@@ -17,6 +17,12 @@ int Relay::logIn() {
         logMessage(Error, "Incorrect config for DC++", true);
         return 1;
     }
+    // Checked before any connection, so that a typing error costs no log-in.
+    if (!HubCharset::isKnown(config.dc.dc_encoding)) {
+        logMessage(Error, "Unknown dc_encoding \"" + config.dc.dc_encoding +
+                              "\": iconv(3) has no such character set (try UTF-8, CP1251, CP1252, KOI8-R)");
+        return 1;
+    }
     logMessage(Notice, "Connecting to IRC... ");
     if (!irc.Connect()) {
         logMessage(Error, "ERROR");
@@ -45,6 +51,7 @@ void Relay::run() {
     for (;;) {
         logInAgainWhenDue(irc, "IRC connection closed. Trying to reconnect...");
         logInAgainWhenDue(dc, "DC++ connection closed. Trying to reconnect...");
+        translator.setServerView(irc.serverView());
         relayIRCToHub();
         relayHubToIRC();
         irc.tick();
@@ -99,10 +106,12 @@ void Relay::relayIRCToHub() {
             dc.sendMessage(message);
 }
 
+// One hub message may become several IRC lines.
 void Relay::relayHubToIRC() {
     while (dc.getMessage(message))
-        if (translator.DCtoIRC(message, message))
-            irc.sendMessage(message);
+        if (translator.DCtoIRC(message, ircLines))
+            for (const std::string& line : ircLines)
+                irc.sendMessage(line);
 }
 
 // A side that is down tells, through its wake-up time, when it is due.

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 #include <sys/select.h>
+#include <vector>
 
 #include "dc/DCClient.h"
 #include "frame/Config.h"
@@ -36,5 +38,6 @@ private:
     IRCClient& irc;
     DCClient& dc;
     std::string message;               // one buffer for both directions
+    std::vector<std::string> ircLines;  // what one hub message becomes on IRC
     int highestDescriptor = 0;
 };

@@ -45,8 +45,10 @@ const IRCClient::Handler IRCClient::registrationHandlers[] = {
     {"437", &IRCClient::onNickRefused},  {"ERROR", &IRCClient::onError},
 };
 
-// Once registered: our place in the channel and the name we go by.
+// Once registered: what the server supports, our place in the channel and
+// the name we go by.
 const IRCClient::Handler IRCClient::sessionHandlers[] = {
+    {"005", &IRCClient::onSupport},
     {"JOIN", &IRCClient::onJoin},
     {"KICK", &IRCClient::onKick},
     {"NICK", &IRCClient::onNickChange},
@@ -105,6 +107,9 @@ bool IRCClient::Connect() {
     nickRetries = 0;
     droppedWhileAway = 0;
     lastHeard.clear();
+    view = IRCServerView();
+    ownUserHost.clear();
+    noteOwnPrefix();
     resetPacer();
     connection.setDeadline(side.attemptStartedAt() + Connection::waitLimit());
     const bool sent = openLink() &&
@@ -174,6 +179,7 @@ void IRCClient::follow(const std::string& line) {
 void IRCClient::onWelcome(const IRCMessage& message, const std::string&) {
     if (!message.param(0).empty())
         settings.irc_nick = message.param(0);
+    noteOwnPrefix();
     side.enter(LinkState::Joining);
     joinSchedule.startOver(Clock::now());
     joinChannel();
@@ -203,8 +209,22 @@ void IRCClient::onError(const IRCMessage&, const std::string& line) {
     logMessage(Warning, "IRC server closes the link: " + printable(line));
 }
 
+// The server's ISUPPORT tokens: only how it compares names matters here.
+void IRCClient::onSupport(const IRCMessage& message, const std::string&) {
+    const std::string token = "CASEMAPPING=";
+    for (std::size_t i = 1; i + 1 < message.params.size(); ++i)
+        if (message.params[i].compare(0, token.size(), token) == 0)
+            view.caseMapping = caseMappingNamed(std::string_view(message.params[i]).substr(token.size()));
+}
+
+// Our JOIN as the server echoes it shows our whole prefix, which the server
+// puts in front of every line of ours that others receive.
 void IRCClient::onJoin(const IRCMessage& message, const std::string&) {
-    if (!isUs(message.senderNick()) || !isOurChannel(message.param(0)) || side.is(LinkState::InChannel))
+    if (!isUs(message.senderNick()) || !isOurChannel(message.param(0)))
+        return;
+    ownUserHost = message.prefix.substr(message.senderNick().size());
+    noteOwnPrefix();
+    if (side.is(LinkState::InChannel))
         return;
     reportDroppedWhileAway();
     logMessage(Notice, "Joined " + settings.irc_channel + " as " + settings.irc_nick);
@@ -221,9 +241,19 @@ void IRCClient::onKick(const IRCMessage& message, const std::string&) {
 }
 
 void IRCClient::onNickChange(const IRCMessage& message, const std::string&) {
-    if (isUs(message.senderNick()) && !message.param(0).empty())
-        settings.irc_nick = message.param(0);
+    if (!isUs(message.senderNick()) || message.param(0).empty())
+        return;
+    settings.irc_nick = message.param(0);
+    noteOwnPrefix();
 }
+
+// Until the server has shown our user and host, the longest common ones.
+void IRCClient::noteOwnPrefix() {
+    const std::size_t userHostBytes = ownUserHost.empty() ? 1 + kLongUserBytes + 1 + kLongHostBytes : ownUserHost.size();
+    view.ownPrefixBytes = 1 + settings.irc_nick.size() + userHostBytes + 1;
+}
+
+const IRCServerView& IRCClient::serverView() const { return view; }
 
 // Banned, invite only, wrong key, full, registered users only...: the next
 // JOIN waits for the join schedule.
@@ -237,10 +267,12 @@ bool IRCClient::awaitsJoinAnswer() const { return side.is(LinkState::Joining) ||
 // An error reply about our channel while we are not in it answers our JOIN.
 bool IRCClient::refusesOurJoin(const IRCMessage& message) const { return isOurChannel(message.param(1)); }
 
-bool IRCClient::isUs(const std::string& nick) const { return ircNamesEqual(nick, settings.irc_nick); }
+bool IRCClient::isUs(const std::string& nick) const {
+    return ircNamesEqual(nick, settings.irc_nick, view.caseMapping);
+}
 
 bool IRCClient::isOurChannel(const std::string& channel) const {
-    return ircNamesEqual(channel, settings.irc_channel);
+    return ircNamesEqual(channel, settings.irc_channel, view.caseMapping);
 }
 
 // JOIN goes out at once, not behind queued chat. Should neither a

@@ -22,6 +22,10 @@ public:
     // A kicked bot waits this long before it joins again, so that a kick
     // still means something to the channel.
     static constexpr std::chrono::seconds kRejoinPause{5};
+    // Until the server shows them, our user name and host are assumed this
+    // long: the usual limits for an ident and a host name.
+    static constexpr std::size_t kLongUserBytes = 10;
+    static constexpr std::size_t kLongHostBytes = 63;
 
     IRCClient();
     ~IRCClient();
@@ -53,6 +57,8 @@ public:
     bool isConnected() const;
     // The settings in use; the nick is the one the server knows us by.
     const IRCConfig& getConfig() const;
+    // Our prefix's length and the server's case mapping, as far as known.
+    const IRCServerView& serverView() const;
     int addToFdSet(fd_set* set) const;
     // True while output waits for the socket.
     bool hasQueuedOutput() const;
@@ -76,6 +82,7 @@ private:
     void onNickInUse(const IRCMessage& message, const std::string& line);
     void onNickRefused(const IRCMessage& message, const std::string& line);
     void onError(const IRCMessage& message, const std::string& line);
+    void onSupport(const IRCMessage& message, const std::string& line);
     void onJoin(const IRCMessage& message, const std::string& line);
     void onKick(const IRCMessage& message, const std::string& line);
     void onNickChange(const IRCMessage& message, const std::string& line);
@@ -92,6 +99,7 @@ private:
     void giveUpLogIn(const std::string& why);
     void linkLost();
     void resetPacer();
+    void noteOwnPrefix();
 
     IRCConfig settings;          // the settings in use
     std::string configuredNick;  // where every log-in starts
@@ -102,4 +110,6 @@ private:
     int nickRetries = 0;         // nick-in-use answers in this log-in
     std::size_t droppedWhileAway = 0;  // chat lines dropped since we left the channel
     std::string lastHeard;       // the server's last line during the log-in
+    std::string ownUserHost;     // "!user@host" as the server shows us; empty until it has
+    IRCServerView view;          // what the server told us that shapes our lines
 };

@@ -1,5 +1,7 @@
 #include "irc/IRCConnection.h"
 
+#include <algorithm>
+
 #include "frame/Log.h"
 
 namespace {
@@ -10,8 +12,13 @@ const char kLineEnd[] = "\r\n";
 
 IRCConnection::~IRCConnection() = default;
 
+// Only the last guard: chat is cut to fit before it gets here. It still
+// backs off to a UTF-8 character's first byte rather than leave half of one.
 std::string cleanIRCLine(const std::string& text) {
-    std::string line = text.size() > IRCConnection::kMaxLineBody ? text.substr(0, IRCConnection::kMaxLineBody) : text;
+    std::size_t length = std::min(text.size(), IRCConnection::kMaxLineBody);
+    while (length < text.size() && length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length;
+    std::string line = text.substr(0, length);
     for (char& c : line)
         if (c == '\r' || c == '\n')
             c = ' ';

@@ -16,8 +16,11 @@ std::string_view nextWord(std::string_view line, std::size_t& at) {
     return word;
 }
 
-char rfc1459Lower(char c) {
-    if (c >= 'A' && c <= '^')  // A-Z, then [ \ ] ^ fold onto { | } ~
+// A-Z, then "[\\]" and with RFC 1459 also '^', fold 32 places up onto
+// "{|}~".
+char lower(char c, CaseMapping mapping) {
+    const char lastFolded = mapping == CaseMapping::Ascii ? 'Z' : mapping == CaseMapping::StrictRfc1459 ? ']' : '^';
+    if (c >= 'A' && c <= lastFolded)
         return static_cast<char>(c + 32);
     return c;
 }
@@ -86,11 +89,19 @@ std::string withoutPrefix(const std::string& line) {
     return space == std::string::npos ? line : line.substr(space + 1);
 }
 
-bool ircNamesEqual(std::string_view a, std::string_view b) {
+CaseMapping caseMappingNamed(std::string_view value) {
+    if (value == "rfc1459")
+        return CaseMapping::Rfc1459;
+    if (value == "strict-rfc1459")
+        return CaseMapping::StrictRfc1459;
+    return CaseMapping::Ascii;
+}
+
+bool ircNamesEqual(std::string_view a, std::string_view b, CaseMapping mapping) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (rfc1459Lower(a[i]) != rfc1459Lower(b[i]))
+        if (lower(a[i], mapping) != lower(b[i], mapping))
             return false;
     return true;
 }

@@ -9,8 +9,10 @@ void LinePacer::setLimits(int burstUnits, std::chrono::milliseconds interval) {
     lastRefill = Clock::time_point{};
 }
 
+// The cost follows what goes on the wire, which the framing cuts to one
+// protocol line.
 double LinePacer::costOf(const std::string& line) {
-    return 1.0 + static_cast<double>(line.size() / kBytesPerExtraUnit);
+    return 1.0 + static_cast<double>(std::min(line.size(), kMaxWireLine) / kBytesPerExtraUnit);
 }
 
 void LinePacer::push(std::string line) {

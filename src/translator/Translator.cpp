@@ -1,128 +1,193 @@
 #include "translator/Translator.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "frame/Log.h"
+#include "frame/printable.h"
+#include "translator/splitChat.h"
+#include "translator/stripIRCFormatting.h"
 
 namespace {
 
-// The sender's prefix: a nick, then an optional "@host" or "!user@host".
-// The host may hold ':' so that IPv6 addresses shown as hosts pass; nick and
-// user may not.
-const char ircPatternHead[] = ":[^:!@ ]+((![^:!@ ]+)?@[^!@ ]+)? PRIVMSG ";
-const char ircPatternTail[] = " :.*";
-const char privmsgWord[] = "PRIVMSG ";
+const std::string_view kPrivmsg = " PRIVMSG ";
+const std::string_view kAction = "\x01" "ACTION";
+const std::string_view kMeCommand = "/me ";
+// A CTCP ACTION adds "\x01ACTION " and "\x01" around the text.
+constexpr std::size_t kActionWrapping = 9;
+// However long our prefix and channel, a piece keeps at least this room.
+constexpr std::size_t kMinPieceBytes = 64;
+// Characters a hub nick may not hold: NMDC's separators and the space.
+const std::string_view kNotInHubNick = " $|<>";
 
-// "<nick> text", the nick free of '$', '\', '|', '<', '>' and space.
-const char dcPatternText[] = "<[^$\\|<> ]+> .*";
+// A nick or user of an IRC prefix: not empty, no ':' (the host may hold
+// one, as an IPv6 address).
+bool isPrefixWord(std::string_view word) { return !word.empty() && word.find(':') == std::string_view::npos; }
 
-const char regexSpecials[] = "$()*+.?[\\]^{|";
+// "nick", "nick@host" or "nick!user@host"; the nick is what it returns.
+bool parsePrefix(std::string_view prefix, std::string_view& nick) {
+    const std::size_t nickEnd = prefix.find_first_of("!@");
+    nick = prefix.substr(0, nickEnd);
+    if (!isPrefixWord(nick))
+        return false;
+    if (nickEnd == std::string_view::npos)
+        return true;
+    std::string_view rest = prefix.substr(nickEnd);
+    if (rest[0] == '!') {
+        const std::size_t at = rest.find('@');
+        if (at == std::string_view::npos || !isPrefixWord(rest.substr(1, at - 1)))
+            return false;
+        rest.remove_prefix(at);
+    }
+    const std::string_view host = rest.substr(1);
+    return !host.empty() && host.find_first_of("!@") == std::string_view::npos;
+}
+
+std::vector<std::string> splitNickList(const std::string& list) {
+    std::vector<std::string> nicks;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string nick = trim(list.substr(start, comma - start), ' ');
+        if (!nick.empty())
+            nicks.push_back(nick);
+        start = comma + 1;
+    }
+    return nicks;
+}
 
 }  // namespace
 
-std::string escapeChannelForRegex(const std::string& channel) {
-    std::string escaped;
-    escaped.reserve(channel.size() * 2);
-    for (char c : channel) {
-        if (c != '\0' && std::strchr(regexSpecials, c) != nullptr)
-            escaped += '\\';
-        escaped += c;
-    }
-    return escaped;
-}
-
-Translator::Translator() : configured(false), ircPattern(), dcPattern() {}
-
-Translator::~Translator() { freePatterns(); }
-
-void Translator::freePatterns() {
-    if (!configured)
-        return;
-    regfree(&ircPattern);
-    regfree(&dcPattern);
-    configured = false;
-}
+Translator::Translator() : configured(false) {}
 
 bool Translator::setConfig(const Config& newConfig) {
     if (newConfig.dc.dc_nick.empty() || newConfig.irc.irc_channel.empty())
         return false;
-    // The pattern is compiled from a C string: a channel holding a NUL would
-    // give a pattern for another, shorter channel, and the rewrite would then
-    // look for the text past the end of the line.
+    // Lines are cut at a NUL on their way through C strings: a channel or a
+    // nick holding one would match other lines than it says.
     if (newConfig.irc.irc_channel.find('\0') != std::string::npos ||
         newConfig.dc.dc_nick.find('\0') != std::string::npos)
         return false;
+    if (!charset.setCharset(newConfig.dc.dc_encoding)) {
+        logMessage(Warning, "Translator::setConfig(): iconv(3) does not know the character set \"" +
+                                newConfig.dc.dc_encoding + "\"");
+        return false;
+    }
     config = newConfig;
-    freePatterns();
-
-    const std::string ircText =
-        ircPatternHead + escapeChannelForRegex(config.irc.irc_channel) + ircPatternTail;
-    int code = regcomp(&ircPattern, ircText.c_str(), REG_EXTENDED);
-    if (code != 0) {
-        logMessage(Warning, "Translator::setConfig(): Can not compile regex for IRC. regcomp(3) returned " +
-                                std::to_string(code));
-        return false;
-    }
-    code = regcomp(&dcPattern, dcPatternText, REG_EXTENDED);
-    if (code != 0) {
-        logMessage(Warning, "Translator::setConfig(): Can not compile regex for DC. regcomp(3) returned " +
-                                std::to_string(code));
-        regfree(&ircPattern);
-        return false;
-    }
+    ignoredNicks = splitNickList(config.ignore_nicks);
     configured = true;
     return true;
 }
 
-bool Translator::wholeLineMatches(const regex_t& pattern, const std::string& line,
-                                  const char* operation) const {
-    regmatch_t match[1];
-    const int code = regexec(&pattern, line.c_str(), 1, match, 0);
-    if (code == REG_NOMATCH)
+void Translator::setServerView(const IRCServerView& view) { server = view; }
+
+// ":prefix PRIVMSG channel :text", with exactly one space between the words
+// and the channel compared as the server compares names.
+bool Translator::parseChannelMessage(std::string_view line, Speech& speech) const {
+    if (!configured || line.empty() || line[0] != ':' || line.find('\0') != std::string_view::npos)
         return false;
-    if (code != 0) {
-        logMessage(Warning, std::string("Translator::") + operation + "(): regexec(3) returned " +
-                                std::to_string(code));
+    const std::size_t prefixEnd = line.find(' ');
+    if (prefixEnd == std::string_view::npos || !parsePrefix(line.substr(1, prefixEnd - 1), speech.nick))
         return false;
-    }
-    // regexec sees the line only up to a NUL byte, so a line holding one
-    // never matches to its full length.
-    return match[0].rm_so == 0 && static_cast<std::size_t>(match[0].rm_eo) == line.size();
+    if (line.compare(prefixEnd, kPrivmsg.size(), kPrivmsg) != 0)
+        return false;
+    const std::size_t targetStart = prefixEnd + kPrivmsg.size();
+    const std::size_t targetEnd = line.find(' ', targetStart);
+    if (targetEnd == std::string_view::npos || line.compare(targetEnd, 2, " :") != 0)
+        return false;
+    if (!ircNamesEqual(line.substr(targetStart, targetEnd - targetStart), config.irc.irc_channel, server.caseMapping))
+        return false;
+    speech.text = line.substr(targetEnd + 2);
+    return true;
+}
+
+// "<nick> text", the nick free of NMDC's separators, not ours.
+bool Translator::parseHubChat(std::string_view line, Speech& speech) const {
+    if (!configured || line.size() < 4 || line[0] != '<' || line.find('\0') != std::string_view::npos)
+        return false;
+    const std::size_t nickEnd = line.find_first_of(kNotInHubNick, 1);
+    if (nickEnd == std::string_view::npos || nickEnd == 1 || line.compare(nickEnd, 2, "> ") != 0)
+        return false;
+    speech.nick = line.substr(1, nickEnd - 1);
+    speech.text = line.substr(nickEnd + 2);
+    // The hub echoes our own chat lines back to us.
+    return speech.nick != config.dc.dc_nick;
+}
+
+bool Translator::isIgnored(std::string_view nick, CaseMapping mapping) const {
+    for (const std::string& ignored : ignoredNicks)
+        if (ircNamesEqual(nick, ignored, mapping))
+            return true;
+    return false;
 }
 
 bool Translator::acceptableIRCMessage(const std::string& line) const {
-    return configured && wholeLineMatches(ircPattern, line, "acceptableIRCMessage");
+    Speech speech;
+    return parseChannelMessage(line, speech) && !isIgnored(speech.nick, server.caseMapping);
 }
 
 bool Translator::acceptableDCMessage(const std::string& line) const {
-    if (!configured || !wholeLineMatches(dcPattern, line, "acceptableDCMessage"))
+    Speech speech;
+    return parseHubChat(line, speech) && !isIgnored(speech.nick, CaseMapping::Ascii);
+}
+
+// "<nick> text" or, for a CTCP ACTION, "* nick text", without formatting.
+// Other CTCP requests (VERSION, PING...) are for IRC clients, not for people.
+bool Translator::ircTextForHub(std::string_view nick, std::string_view text, std::string& body) const {
+    if (text.empty() || text[0] != '\x01') {
+        body = "<" + std::string(nick) + "> " + stripIRCFormatting(text);
+        return true;
+    }
+    if (text.compare(0, kAction.size(), kAction) != 0)
         return false;
-    // The hub echoes our own chat lines back to us.
-    const std::string ownTag = "<" + config.dc.dc_nick + "> ";
-    return line.compare(0, ownTag.size(), ownTag) != 0;
+    text.remove_prefix(kAction.size());
+    if (!text.empty() && text[0] != ' ' && text[0] != '\x01')
+        return false;  // another command that begins with the same letters
+    if (!text.empty() && text[0] == ' ')
+        text.remove_prefix(1);
+    if (!text.empty() && text.back() == '\x01')
+        text.remove_suffix(1);
+    body = "* " + std::string(nick) + " " + stripIRCFormatting(text);
+    return true;
 }
 
 bool Translator::IRCtoDC(const std::string& line, std::string& out) const {
-    if (!acceptableIRCMessage(line))
+    Speech speech;
+    std::string body;
+    if (!parseChannelMessage(line, speech) || isIgnored(speech.nick, server.caseMapping) ||
+        !ircTextForHub(speech.nick, speech.text, body))
         return false;
-    const std::size_t nickEnd = line.find_first_of(" !@");
-    const std::string nick = line.substr(1, nickEnd - 1);
-    // The accepted line is "<prefix> PRIVMSG <channel> :<text>" and the prefix
-    // holds no space, so the text starts at a fixed distance from the first
-    // space, whatever colons the host or the channel hold.
-    const std::size_t prefixEnd = line.find(' ');
-    const std::size_t textStart =
-        prefixEnd + 1 + std::strlen(privmsgWord) + config.irc.irc_channel.size() + 2;
-    std::string result = "<" + config.dc.dc_nick + "> <" + nick + "> " + line.substr(textStart);
+    std::string result = "<" + config.dc.dc_nick + "> " + charset.toHub(body);
     out.swap(result);
     return true;
 }
 
-bool Translator::DCtoIRC(const std::string& line, std::string& out) const {
+bool Translator::DCtoIRC(const std::string& line, std::vector<std::string>& out) const {
     if (!acceptableDCMessage(line))
         return false;
-    std::string result = "PRIVMSG " + config.irc.irc_channel + " :" + line;
-    out.swap(result);
+    // The nick and the separators are ASCII in every set a hub uses, so the
+    // converted line splits where the original did.
+    const std::string utf8 = charset.toUtf8(line);
+    const std::size_t nickEnd = utf8.find("> ");
+    if (nickEnd == std::string::npos)
+        return false;
+    std::string_view text = std::string_view(utf8).substr(nickEnd + 2);
+    const bool action = text.compare(0, kMeCommand.size(), kMeCommand) == 0;
+    if (action)
+        text.remove_prefix(kMeCommand.size());
+
+    const std::string head = "PRIVMSG " + config.irc.irc_channel + " :";
+    const std::size_t taken = server.ownPrefixBytes + head.size() + (action ? kActionWrapping : 0);
+    const std::size_t room = taken + kMinPieceBytes < kMaxRelayedLine ? kMaxRelayedLine - taken : kMinPieceBytes;
+    const ChatPieces pieces = splitChat(text, utf8.substr(0, nickEnd + 2), room, kMaxLinesPerHubMessage);
+    if (pieces.pieces.empty())
+        return false;
+    if (pieces.cutBytes > 0)
+        logMessage(Notice, "Translator: " + std::to_string(pieces.cutBytes) + " bytes of a hub message from " +
+                               printable(utf8.substr(0, nickEnd + 1)) + " did not fit in " +
+                               std::to_string(kMaxLinesPerHubMessage) + " IRC lines and were cut");
+    out.clear();
+    for (const std::string& piece : pieces.pieces)
+        out.push_back(action ? head + "\x01" "ACTION " + piece + "\x01" : head + piece);
     return true;
 }
 

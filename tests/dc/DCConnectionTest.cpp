@@ -4,6 +4,7 @@
 #include "Eventually.h"
 #include "LogCapture.h"
 #include "dc/DCConnection.h"
+#include "dc/chatEscapes.h"
 #include "frame/Log.h"
 
 namespace {
@@ -31,20 +32,26 @@ TEST_F(DCConnectionTest, CommandsAreCutAtThePipe) {
     EXPECT_EQ(out, "<a> partial done");
 }
 
+// Chat lines carry the escapes DC clients write, "&amp;" among them; other
+// commands only the framing's two.
 TEST_F(DCConnectionTest, ReceivedEscapesAreTurnedBackAndLoggedAsReceived) {
     LogCapture log(Traffic);
     std::string out;
-    peer->send("<a> x&#124;y &#36;z &#124 &amp; &#36&#36;|");
+    peer->send("<a> x&#124;y &#36;z &#124 &amp; &amp;#124; &#36&#36;|$To: b From: a $x&amp;y&#124;|");
     ASSERT_TRUE(readWithin(out));
-    EXPECT_EQ(out, "<a> x|y $z &#124 &amp; &#36$");
-    EXPECT_TRUE(log.contains(" > <a> x&#124;y &#36;z &#124 &amp; &#36&#36;\n"));
+    EXPECT_EQ(out, "<a> x|y $z &#124 & &#124; &#36$");
+    EXPECT_TRUE(log.contains(" > <a> x&#124;y &#36;z &#124 &amp; &amp;#124; &#36&#36;\n"));
+    ASSERT_TRUE(readWithin(out));
+    EXPECT_EQ(out, "$To: b From: a $x&amp;y|");
 }
 
-TEST_F(DCConnectionTest, OnlyThePipeIsEscapedOnSending) {
+TEST_F(DCConnectionTest, ChatIsEscapedAsDcClientsDoAndCommandsOnlyForThePipe) {
     LogCapture log(Traffic);
-    connection.writeMessage("<bot> a|b $c &#124; &");
-    EXPECT_EQ(peer->readUntil("|"), "<bot> a&#124;b $c &#124; &");
-    EXPECT_TRUE(log.contains(" > <bot> a&#124;b $c &#124; &\n"));
+    connection.writeMessage("<bot> a|b $c &#124; &amp; & &x");
+    EXPECT_EQ(peer->readUntil("|"), "<bot> a&#124;b &#36;c &amp;#124; &amp;amp; & &x");
+    EXPECT_TRUE(log.contains(" > <bot> a&#124;b &#36;c &amp;#124; &amp;amp; & &x\n"));
+    connection.writeMessage("$MyINFO $ALL bot a|b$ $100\x01$$0$");
+    EXPECT_EQ(peer->readUntil("|"), "$MyINFO $ALL bot a&#124;b$ $100\x01$$0$");
     connection.writeMessage("");
     EXPECT_EQ(peer->readUntil("|"), "");
 }
@@ -80,6 +87,13 @@ TEST(DCConnectionClosed, BothOperationsRefuseSilently) {
     EXPECT_FALSE(connection.writeMessage("x"));
     EXPECT_EQ(out, "kept");
     EXPECT_EQ(log.text(), "");
+}
+
+TEST(DCEscapes, ChatEscapesGiveTheTextBack) {
+    for (const std::string text : {"", "&", "&&", "&amp;", "&amp", "&#124;", "&#36;", "&#124", "&amp;#124;",
+                                   "$|&", "&$", "&#$", "&#36|", "a&b;c", "&&amp;;"})
+        EXPECT_EQ(unescapeDCChat(escapeDCChat(text)), text) << text;
+    EXPECT_EQ(escapeDCChat("&amp; &#124; & $|"), "&amp;amp; &amp;#124; & &#36;&#124;");
 }
 
 TEST(DCEscapes, AreSymmetricForThePipe) {

@@ -9,6 +9,7 @@
 #include "RelayHarness.h"
 #include "ScriptedIrcServer.h"
 #include "dc/DCClient.h"
+#include "irc/LinePacer.h"
 
 namespace {
 
@@ -50,17 +51,19 @@ struct DaemonGuard {
 TEST_F(RelayTest, ChannelMessagesReachTheHubByteForByte) {
     relay->start();
     const std::string texts[] = {"hello hub", "pipe | dollar $ percent %s %n", "colons: a:b :c",
-                                 "\x01" "ACTION waves\x01"};
+                                 "typed &amp; and &#124; and & alone", "caf\xc3\xa9"};
     for (const std::string& text : texts) {
         alice().say("#chat", text);
         EXPECT_EQ(hub().readChat(), "<brivox> <alice> " + text);
     }
+    alice().say("#chat", "\x01" "ACTION waves \x02" "bold\x02\x01");
+    EXPECT_EQ(hub().readChat(), "<brivox> * alice waves bold");
 }
 
 TEST_F(RelayTest, HubChatReachesTheChannelByteForByte) {
     relay->start();
     const std::string texts[] = {"hello channel", "pipe | dollar $ percent %s", "colons: a:b :c",
-                                 "\x01" "ACTION waves\x01"};
+                                 "typed &amp; and &#124; and & alone", "\x01" "ACTION not an action\x01"};
     for (const std::string& text : texts) {
         hub().userSays("carol", text);
         EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "<carol> " + text);
@@ -111,6 +114,49 @@ TEST_F(RelayBurstTest, ThousandLinesEachWayArriveWholeAndInOrder) {
 // Everything the hub said before it closed reaches the channel; after a
 // session this short the bot waits for its schedule (10 s), and chat that
 // comes with the hub's $Hello is relayed without waiting for more traffic.
+// A long hub message arrives as lines that fit the protocol as others
+// receive them, cut at spaces and never inside a character; a longer one
+// than ten lines can carry says how much was left out.
+TEST_F(RelayBurstTest, LongAndMultiLineHubMessagesArriveAsLinesThatFit) {
+    relay->start("irc_line_interval = 0\n");
+    hub().userSays("carol", "first line\r\nsecond line");
+    EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "<carol> first line");
+    EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "<carol> second line");
+    for (const std::size_t size : {4000u, 5000u}) {
+        std::string text;
+        for (int i = 0; text.size() < size; ++i)
+            text += (i ? " " : "") + std::string("\xd0\xb6\xd0\xb8\xd0\xb7\xd0\xbd\xd1\x8c") + std::to_string(i);
+        hub().userSays("carol", text);
+        std::string received;
+        std::string line;
+        do {
+            line = alice().waitFor("PRIVMSG #chat");
+            EXPECT_LE(line.size() + 2, 512u) << line;
+            received += channelText(line).substr(8) + " ";
+        } while (line.find(" more bytes]") == std::string::npos && received.size() < text.size());
+        if (size == 4000u) {
+            EXPECT_TRUE(received.substr(0, received.size() - 1) == text) << received.size() << " of " << text.size();
+        } else {
+            EXPECT_NE(line.find(" more bytes]"), std::string::npos);
+            EXPECT_EQ(text.compare(0, 4000, received.substr(0, 4000)), 0);
+        }
+    }
+    EXPECT_TRUE(relay->brivox.waitForStderr("did not fit in 10 IRC lines and were cut"));
+}
+
+// A channel created with another spelling than irc_channel, and a hub whose
+// clients write CP1251: both directions keep working and IRC sees UTF-8.
+TEST_F(RelayTest, ChannelSpelledOtherwiseAndHubInCp1251RelayBothWays) {
+    alice().join("#Relay");
+    relay->start("irc_channel = #relay\ndc_encoding = CP1251\n");
+    const std::string privetUtf8 = "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82";
+    hub().userSays("ivan", "\xcf\xf0\xe8\xe2\xe5\xf2");
+    const std::string line = alice().waitFor("PRIVMSG #");
+    EXPECT_EQ(line.substr(line.find(" :") + 2), "<ivan> " + privetUtf8);
+    alice().say("#Relay", privetUtf8 + " caf\xc3\xa9");
+    EXPECT_EQ(hub().readChat(), "<brivox> <alice> \xcf\xf0\xe8\xe2\xe5\xf2 caf?");
+}
+
 TEST_F(RelayTest, HubGoingAwayLosesNoLineAndRelayingResumes) {
     relay->start();
     hub().socket().send("<carol> one|<carol> two|<carol> three|");
@@ -412,4 +458,26 @@ TEST(RelayRefused, WrongServerPasswordCostsAtMostFourConnectionsAMinute) {
     const std::string log = brivox.stderrText();
     EXPECT_NE(log.find("IRC server closes the link: ERROR :Access denied: Bad password?"), std::string::npos);
     EXPECT_TRUE(brivox.running());
+}
+
+// The pieces of a long hub message are paced by what each costs on the wire,
+// and a short line after them waits for nothing else.
+TEST_F(ScriptedPeersTest, AShortLineAfterALongOneWaitsOnlyForThePacingOfItsPieces) {
+    start("irc_burst_lines = 1\nirc_line_interval = 100\n");
+    std::string text;
+    for (int i = 0; text.size() < 4500; ++i)
+        text += (i ? " " : "") + std::string("word") + std::to_string(i);
+    hub.userSays("carol", text);
+    hub.userSays("carol", "short");
+    const auto first = std::chrono::steady_clock::now();
+    double units = 0;
+    std::string line;
+    while ((line = irc.readLine(std::chrono::seconds(10))) != "PRIVMSG #chat :<carol> short") {
+        EXPECT_LE(line.size(), 510u - std::string(":brivox!bot@scripted ").size());
+        units += LinePacer::costOf(line);
+    }
+    const auto waited = std::chrono::steady_clock::now() - first;
+    std::printf("%.0f units of pieces, short line after %.2f s\n", units,
+                std::chrono::duration<double>(waited).count());
+    EXPECT_LT(waited, std::chrono::milliseconds(static_cast<int>(units * 100) + 400));
 }

@@ -417,3 +417,19 @@ TEST(IRCMessage, PrefixCommandParametersAndTrailingText) {
     EXPECT_FALSE(ircNamesEqual("#chat", "#chat2"));
     EXPECT_FALSE(ircNamesEqual("#ch@t", "#ch`t"));
 }
+
+// What shapes our lines: the server's case mapping and our prefix as the
+// server shows it to others.
+TEST_F(IRCClientTest, LearnsTheCaseMappingAndItsOwnPrefix) {
+    connect(settings());
+    EXPECT_EQ(client.serverView().ownPrefixBytes, 1 + 6 + 1 + 10 + 1 + 63 + 1u);
+    server.greet("brivox");
+    server.sendLine(":irc.scripted 005 brivox NICKLEN=30 CASEMAPPING=ascii CHANTYPES=# :are supported");
+    pumpUntil(" 005 ");
+    EXPECT_EQ(client.serverView().caseMapping, CaseMapping::Ascii);
+    EXPECT_EQ(server.readLine(), "JOIN #chat");
+    server.sendLine(":BRIVOX!~bot@host.example JOIN #CHAT");
+    pumpUntil("#CHAT");
+    EXPECT_EQ(client.state(), LinkState::InChannel);
+    EXPECT_EQ(client.serverView().ownPrefixBytes, std::string(":brivox!~bot@host.example ").size());
+}

@@ -97,4 +97,6 @@ TEST(IRCConnectionClosed, BothOperationsRefuseSilently) {
 TEST(IRCLineCleaning, KeepsLengthAndBytes) {
     EXPECT_EQ(cleanIRCLine(std::string("a\0b\r\nc", 6)), std::string("a\0b  c", 6));
     EXPECT_EQ(cleanIRCLine(std::string(600, '\n')), std::string(510, ' '));
+    // A two-byte character at bytes 509 and 510 is not cut in half.
+    EXPECT_EQ(cleanIRCLine(std::string(509, 'x') + "\xd0\x96rest"), std::string(509, 'x'));
 }

@@ -47,6 +47,43 @@ std::string hubUnescape(std::string text) {
     return replaceAll(replaceAll(std::move(text), "&#124;", "|"), "&#36;", "$");
 }
 
+// What DC clients do to what their users type.
+std::string clientEscape(const std::string& text) {
+    std::string escaped;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool startsEntity = text.compare(i, 5, "&amp;") == 0 || text.compare(i, 5, "&#36;") == 0 ||
+                                  text.compare(i, 6, "&#124;") == 0;
+        if (text[i] == '&' && startsEntity)
+            escaped += "&amp;";
+        else if (text[i] == '$')
+            escaped += "&#36;";
+        else if (text[i] == '|')
+            escaped += "&#124;";
+        else
+            escaped += text[i];
+    }
+    return escaped;
+}
+
+std::string clientUnescape(const std::string& text) {
+    std::string plain;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text.compare(i, 5, "&#36;") == 0) {
+            plain += '$';
+            i += 5;
+        } else if (text.compare(i, 6, "&#124;") == 0) {
+            plain += '|';
+            i += 6;
+        } else if (text.compare(i, 5, "&amp;") == 0) {
+            plain += '&';
+            i += 5;
+        } else {
+            plain += text[i++];
+        }
+    }
+    return plain;
+}
+
 HubUserInfo parseMyInfo(const std::string& command) {
     const std::string head = "$MyINFO $ALL ";
     require(command.compare(0, head.size(), head) == 0, "not a $MyINFO $ALL: " + command);
@@ -120,10 +157,11 @@ std::string ScriptedHub::readChat(std::chrono::milliseconds deadline) {
         const std::string tag = "<" + nick + "> ";
         require(command.compare(0, tag.size(), tag) == 0,
                 "chat line does not carry the client's nick " + nick + ": " + command);
-        return hubUnescape(command);
+        require(command.find('$') == std::string::npos, "unescaped '$' in a chat line: " + command);
+        return clientUnescape(command);
     }
 }
 
 void ScriptedHub::userSays(const std::string& speaker, const std::string& text) {
-    send(replaceAll(replaceAll("<" + speaker + "> " + text, "$", "&#36;"), "|", "&#124;"));
+    send(clientEscape("<" + speaker + "> " + text));
 }

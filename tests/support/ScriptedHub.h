@@ -44,12 +44,13 @@ public:
 
     // The next command from the client, as on the wire (escaped, without '|').
     std::string readCommand(std::chrono::milliseconds deadline = std::chrono::seconds(5));
-    // The next main-chat line, after checking its speaker tag; other commands
-    // are skipped. Returned unescaped.
+    // The next main-chat line, after checking its speaker tag and that it is
+    // escaped as DC clients escape chat; other commands are skipped.
+    // Returned unescaped.
     std::string readChat(std::chrono::milliseconds deadline = std::chrono::seconds(5));
     // Sends commands, each followed by '|'.
     void send(const std::string& command);
-    // A chat line from another hub user, escaped as a hub does.
+    // A chat line from another hub user, escaped as DC clients do.
     void userSays(const std::string& nick, const std::string& text);
 
     const std::string& currentNick() const { return nick; }
@@ -63,5 +64,8 @@ private:
 // The key that answers lock, computed here independently of the daemon.
 std::string referenceKey(const std::string& lock);
 HubUserInfo parseMyInfo(const std::string& command);
-// "&#124;" and "&#36;" back to '|' and '$'.
+// "&#124;" and "&#36;" back to '|' and '$', as in commands.
 std::string hubUnescape(std::string text);
+// Chat as DC clients write it ('&' before an escape, '$', '|') and read it.
+std::string clientEscape(const std::string& text);
+std::string clientUnescape(const std::string& text);

@@ -1,0 +1,104 @@
+#include "translator/HubCharset.h"
+
+#include <cctype>
+#include <cerrno>
+
+#include "translator/utf8.h"
+
+namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// "UTF-8", "utf8", "Utf_8" all name UTF-8.
+bool namesUtf8(const std::string& name) {
+    std::string bare;
+    for (const char c : name)
+        if (c != '-' && c != '_')
+            bare += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return bare == "UTF8";
+}
+
+void closeConverter(iconv_t& converter) {
+    if (converter != kNoConverter)
+        iconv_close(converter);
+    converter = kNoConverter;
+}
+
+// text through converter. What it cannot read, or cannot write in the target
+// set, becomes '?': one byte of a single-byte source, one character of a
+// UTF-8 source.
+std::string convert(iconv_t converter, std::string_view text, bool sourceIsUtf8) {
+    if (converter == kNoConverter)
+        return std::string(text);
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    std::string converted;
+    converted.reserve(text.size() * 2);
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char chunk[4096];
+    while (inLeft > 0) {
+        char* out = chunk;
+        std::size_t outLeft = sizeof chunk;
+        const std::size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
+        converted.append(chunk, static_cast<std::size_t>(out - chunk));
+        if (result != static_cast<std::size_t>(-1) || errno == E2BIG)
+            continue;
+        converted += '?';
+        const std::size_t skip = sourceIsUtf8 ? utf8CharacterLength(std::string_view(in, inLeft)) : 1;
+        in += skip;
+        inLeft -= skip;
+    }
+    char* out = chunk;
+    std::size_t outLeft = sizeof chunk;
+    iconv(converter, nullptr, nullptr, &out, &outLeft);
+    converted.append(chunk, static_cast<std::size_t>(out - chunk));
+    return converted;
+}
+
+}  // namespace
+
+HubCharset::HubCharset() = default;
+
+HubCharset::~HubCharset() { close(); }
+
+void HubCharset::close() {
+    closeConverter(fromHub);
+    closeConverter(intoHub);
+    closeConverter(fromCp1252);
+}
+
+bool HubCharset::isKnown(const std::string& name) {
+    HubCharset probe;
+    return probe.setCharset(name);
+}
+
+bool HubCharset::setCharset(const std::string& name) {
+    iconv_t from = iconv_open("UTF-8", name.c_str());
+    iconv_t into = iconv_open(name.c_str(), "UTF-8");
+    iconv_t cp1252 = iconv_open("UTF-8", "CP1252");
+    if (from == kNoConverter || into == kNoConverter || cp1252 == kNoConverter) {
+        closeConverter(from);
+        closeConverter(into);
+        closeConverter(cp1252);
+        return false;
+    }
+    close();
+    fromHub = from;
+    intoHub = into;
+    fromCp1252 = cp1252;
+    hubIsUtf8 = namesUtf8(name);
+    return true;
+}
+
+std::string HubCharset::toUtf8(std::string_view text) const {
+    if (isValidUtf8(text))
+        return std::string(text);
+    return convert(hubIsUtf8 ? fromCp1252 : fromHub, text, false);
+}
+
+std::string HubCharset::toHub(std::string_view text) const {
+    std::string utf8 = isValidUtf8(text) ? std::string(text) : convert(fromCp1252, text, false);
+    if (hubIsUtf8)
+        return utf8;
+    return convert(intoHub, utf8, true);
+}

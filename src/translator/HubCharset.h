@@ -1,0 +1,38 @@
+// The hub's character set and the conversions between it and UTF-8, which
+// IRC servers announce and more and more enforce.
+#pragma once
+
+#include <iconv.h>
+#include <string>
+#include <string_view>
+
+class HubCharset {
+public:
+    HubCharset();
+    ~HubCharset();
+    HubCharset(const HubCharset&) = delete;
+    HubCharset& operator=(const HubCharset&) = delete;
+
+    // True when iconv knows name (as "CP1251", "KOI8-R", "UTF-8").
+    static bool isKnown(const std::string& name);
+    // Uses name as the hub's set from now on; false (and nothing changes)
+    // when iconv does not know it.
+    bool setCharset(const std::string& name);
+
+    // Hub text as UTF-8. Valid UTF-8 passes as it is: DC clients in UTF-8
+    // locales send it even on hubs of another set. Other text is read in the
+    // hub's set, or in CP1252, the protocol's original code page, when that
+    // is UTF-8. What cannot be read becomes '?'.
+    std::string toUtf8(std::string_view text) const;
+    // IRC text in the hub's set. Text that is not valid UTF-8 is read as
+    // CP1252; characters the hub's set lacks become '?'.
+    std::string toHub(std::string_view text) const;
+
+private:
+    void close();
+
+    bool hubIsUtf8 = true;
+    iconv_t fromHub = reinterpret_cast<iconv_t>(-1);   // hub's set to UTF-8
+    iconv_t intoHub = reinterpret_cast<iconv_t>(-1);   // UTF-8 to the hub's set
+    iconv_t fromCp1252 = reinterpret_cast<iconv_t>(-1);  // CP1252 to UTF-8
+};

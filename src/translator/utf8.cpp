@@ -1,0 +1,64 @@
+#include "translator/utf8.h"
+
+namespace {
+
+bool isContinuationByte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// The length a lead byte announces, 0 for a byte that cannot lead.
+std::size_t announcedLength(unsigned char lead) {
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 0;
+}
+
+// The second byte's range excludes overlong forms, surrogates and values
+// above U+10FFFF (RFC 3629, section 4).
+bool secondByteFits(unsigned char lead, unsigned char second) {
+    switch (lead) {
+    case 0xE0: return second >= 0xA0 && second <= 0xBF;
+    case 0xED: return second >= 0x80 && second <= 0x9F;
+    case 0xF0: return second >= 0x90 && second <= 0xBF;
+    case 0xF4: return second >= 0x80 && second <= 0x8F;
+    default: return isContinuationByte(second);
+    }
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const std::size_t length = announcedLength(lead);
+        if (length == 0 || at + length > text.size())
+            return false;
+        if (length > 1 && !secondByteFits(lead, static_cast<unsigned char>(text[at + 1])))
+            return false;
+        for (std::size_t i = 2; i < length; ++i)
+            if (!isContinuationByte(static_cast<unsigned char>(text[at + i])))
+                return false;
+        at += length;
+    }
+    return true;
+}
+
+std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return text;
+    std::size_t end = maxBytes;
+    while (end > 0 && isContinuationByte(static_cast<unsigned char>(text[end])))
+        --end;
+    return text.substr(0, end);
+}
+
+std::size_t utf8CharacterLength(std::string_view text) {
+    std::size_t length = 1;
+    while (length < text.size() && length < 4 && isContinuationByte(static_cast<unsigned char>(text[length])))
+        ++length;
+    return length;
+}

@@ -1,0 +1,17 @@
+// UTF-8 as IRC servers that enforce it read it.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// True when text is well-formed UTF-8: no stray continuation bytes, no
+// truncated or overlong sequences, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(std::string_view text);
+
+// The longest prefix of text of at most maxBytes that does not end inside a
+// UTF-8 character.
+std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes);
+
+// The length of the UTF-8 character text begins with: 1 for a byte that
+// starts none, never more than text holds.
+std::size_t utf8CharacterLength(std::string_view text);
