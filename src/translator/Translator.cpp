@@ -19,9 +19,9 @@ constexpr std::size_t kMinPieceBytes = 64;
 // Characters a hub nick may not hold: NMDC's separators and the space.
 const std::string_view kNotInHubNick = " $|<>";
 
-// A nick or user of an IRC prefix: not empty, no ':' (the host may hold
-// one, as an IPv6 address).
-bool isPrefixWord(std::string_view word) { return !word.empty() && word.find(':') == std::string_view::npos; }
+// A nick or user of an IRC prefix: not empty, no ':' or '!' (the host may
+// hold a ':', as an IPv6 address).
+bool isPrefixWord(std::string_view word) { return !word.empty() && word.find_first_of(":!") == std::string_view::npos; }
 
 // "nick", "nick@host" or "nick!user@host"; the nick is what it returns.
 bool parsePrefix(std::string_view prefix, std::string_view& nick) {

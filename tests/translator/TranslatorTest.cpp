@@ -87,6 +87,7 @@ TEST_F(TranslatorTest, HostsShownAsIPv6AddressesAreRelayed) {
     // Colons stay forbidden in the nick and the user.
     EXPECT_EQ(ircToDc(":al:ice!al@h PRIVMSG #chat :x"), "<dropped>");
     EXPECT_EQ(ircToDc(":alice!a:l@h PRIVMSG #chat :x"), "<dropped>");
+    EXPECT_EQ(ircToDc(":alice!a!l@h PRIVMSG #chat :x"), "<dropped>");
 }
 
 TEST_F(TranslatorTest, PrefixesThatAreNotNickUserHostAreDropped) {
