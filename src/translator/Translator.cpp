@@ -16,8 +16,8 @@ const std::string_view kMeCommand = "/me ";
 constexpr std::size_t kActionWrapping = 9;
 // However long our prefix and channel, a piece keeps at least this room.
 constexpr std::size_t kMinPieceBytes = 64;
-// Characters a hub nick may not hold: NMDC's separators and the space.
-const std::string_view kNotInHubNick = " $|<>";
+// A hub nick holds anything but NMDC's separators and the space.
+bool endsHubNick(char c) { return c == ' ' || c == '$' || c == '|' || c == '<' || c == '>'; }
 
 // A nick or user of an IRC prefix: not empty, no ':' or '!' (the host may
 // hold a ':', as an IPv6 address).
@@ -104,8 +104,9 @@ bool Translator::parseChannelMessage(std::string_view line, Speech& speech) cons
 bool Translator::parseHubChat(std::string_view line, Speech& speech) const {
     if (!configured || line.size() < 4 || line[0] != '<' || line.find('\0') != std::string_view::npos)
         return false;
-    const std::size_t nickEnd = line.find_first_of(kNotInHubNick, 1);
-    if (nickEnd == std::string_view::npos || nickEnd == 1 || line.compare(nickEnd, 2, "> ") != 0)
+    const std::size_t nickEnd =
+        static_cast<std::size_t>(std::find_if(line.begin() + 1, line.end(), endsHubNick) - line.begin());
+    if (nickEnd == 1 || line.compare(nickEnd, 2, "> ") != 0)
         return false;
     speech.nick = line.substr(1, nickEnd - 1);
     speech.text = line.substr(nickEnd + 2);

@@ -1,5 +1,7 @@
 #include "translator/stripIRCFormatting.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr char kBold = '\x02';
@@ -36,20 +38,33 @@ std::size_t skipColourValue(std::string_view text, std::size_t at, std::size_t d
     return skipUpTo(text, foreground + 1, digits, kind);
 }
 
+bool isFormattingCode(char c) {
+    switch (c) {
+    case kBold: case kColour: case kHexColour: case kReset: case kMonospace:
+    case kReverse: case kItalics: case kStrikethrough: case kUnderline: return true;
+    default: return false;
+    }
+}
+
+// The next formatting code from from on (text.size() when none).
+std::size_t nextCode(std::string_view text, std::size_t from) {
+    return static_cast<std::size_t>(std::find_if(text.begin() + from, text.end(), isFormattingCode) - text.begin());
+}
+
 }  // namespace
 
 std::string stripIRCFormatting(std::string_view text) {
     std::string plain;
     plain.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        const char c = text[at++];
-        switch (c) {
-        case kColour: at = skipColourValue(text, at, 2, isDigit); break;
-        case kHexColour: at = skipColourValue(text, at, 6, isHexDigit); break;
-        case kBold: case kReset: case kMonospace: case kReverse:
-        case kItalics: case kStrikethrough: case kUnderline: break;
-        default: plain += c;
-        }
+    std::size_t from = 0;
+    for (std::size_t at = nextCode(text, 0); at < text.size(); at = nextCode(text, from)) {
+        plain.append(text.substr(from, at - from));
+        from = at + 1;
+        if (text[at] == kColour)
+            from = skipColourValue(text, from, 2, isDigit);
+        else if (text[at] == kHexColour)
+            from = skipColourValue(text, from, 6, isHexDigit);
     }
+    plain.append(text.substr(from));
     return plain;
 }

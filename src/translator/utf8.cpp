@@ -34,6 +34,10 @@ bool secondByteFits(unsigned char lead, unsigned char second) {
 bool isValidUtf8(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
         const auto lead = static_cast<unsigned char>(text[at]);
+        if (lead < 0x80) {  // most chat is ASCII
+            ++at;
+            continue;
+        }
         const std::size_t length = announcedLength(lead);
         if (length == 0 || at + length > text.size())
             return false;
