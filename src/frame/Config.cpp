@@ -41,6 +41,7 @@ const ConfigKey configKeys[] = {
     INT_KEY(irc_line_interval, irc.),
     STRING_KEY(dc_encoding, dc.),
     STRING_KEY(ignore_nicks, ),
+    INT_KEY(irc_queue_max_age, irc.),
     {"", 0, nullptr, nullptr},
 };
 

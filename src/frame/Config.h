@@ -18,6 +18,7 @@ struct IRCConfig {
     std::string irc_password;                    // server password; empty sends no PASS
     std::int32_t irc_burst_lines = 5;            // chat lines that may go to the server at once
     std::int32_t irc_line_interval = 2000;       // ms until one more may go; 0: no pacing
+    std::int32_t irc_queue_max_age = 120;        // s a chat line may wait for its turn; 0: no limit
 };
 
 // The hub side's settings.

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <syslog.h>
 
+#include "frame/printable.h"
+
 namespace {
 
 int mask = Error;
@@ -51,7 +53,9 @@ void logMessage(int level, const std::string& text, bool withSystemError) {
     if (!logEnabled(level))
         return;
     const int savedErrno = errno;
-    std::string message = text;
+    // Peer data (traffic lines, quoted replies) must not break or forge log
+    // lines: control bytes are written escaped, whatever the sink.
+    std::string message = holdsControlBytes(text) ? printable(text, std::string::npos) : text;
     if (withSystemError) {
         message += ": ";
         message += std::strerror(savedErrno);

@@ -15,7 +15,8 @@ enum LogLevel : int {
 };
 
 // Writes text (followed by ": " and strerror(errno) when withSystemError) if
-// the level's bit is in the mask. Never fails; errno is untouched.
+// the level's bit is in the mask, with control bytes other than tab written
+// as \r, \n or \xNN. Never fails; errno is untouched.
 void logMessage(int level, const std::string& text, bool withSystemError = false);
 
 // True when a message of this level would be written. Callers test it before

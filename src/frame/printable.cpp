@@ -20,6 +20,13 @@ void appendEscaped(std::string& out, unsigned char byte) {
 
 }  // namespace
 
+bool holdsControlBytes(std::string_view text) {
+    for (const char c : text)
+        if (isControl(static_cast<unsigned char>(c)))
+            return true;
+    return false;
+}
+
 std::string printable(std::string_view text, std::size_t limit) {
     const bool cut = text.size() > limit;
     const std::string_view shown = cut ? text.substr(0, limit) : text;

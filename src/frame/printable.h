@@ -13,3 +13,6 @@ constexpr std::size_t kMaxQuotedPeerText = 300;
 // (tab excepted) and 0x7F as \xNN; longer text is cut after limit bytes and
 // marked with "...".
 std::string printable(std::string_view text, std::size_t limit = kMaxQuotedPeerText);
+
+// True when text holds a byte that printable would escape.
+bool holdsControlBytes(std::string_view text);

@@ -66,7 +66,7 @@ bool IRCClient::setConfig(const IRCConfig& config) {
     // Only the low 16 bits would reach the socket: 76667 would become 11131.
     if (config.irc_port < 1 || config.irc_port > 65535)
         return false;
-    if (config.irc_burst_lines < 1 || config.irc_line_interval < 0)
+    if (config.irc_burst_lines < 1 || config.irc_line_interval < 0 || config.irc_queue_max_age < 0)
         return false;
     const std::string problem = firstSettingProblem(config);
     if (!problem.empty()) {
@@ -290,7 +290,7 @@ void IRCClient::leaveChannel() {
 
 // Empties the queue; the lines it held or had to drop at its bound.
 std::size_t IRCClient::discardQueuedLines() {
-    const std::size_t discarded = pacer.queuedLines() + pacer.takeDropped();
+    const std::size_t discarded = pacer.queuedLines() + pacer.takeDropped() + pacer.takeExpired();
     pacer.clear();
     return discarded;
 }
@@ -361,6 +361,10 @@ void IRCClient::writePacedLines() {
                                 " lines or " + std::to_string(LinePacer::kMaxQueuedBytes) +
                                 " bytes waiting for the server; dropped the " + std::to_string(dropped) +
                                 " oldest");
+    const std::size_t expired = pacer.takeExpired();
+    if (expired > 0)
+        logMessage(Warning, "IRCClient: dropped " + std::to_string(expired) + " lines that had waited more than " +
+                                std::to_string(settings.irc_queue_max_age) + " s for their turn");
 }
 
 std::optional<IRCClient::Clock::duration> IRCClient::nextWakeIn() const {
@@ -407,7 +411,8 @@ void IRCClient::linkLost() {
 
 void IRCClient::resetPacer() {
     pacer.clear();
-    pacer.setLimits(settings.irc_burst_lines, std::chrono::milliseconds(settings.irc_line_interval));
+    pacer.setLimits(settings.irc_burst_lines, std::chrono::milliseconds(settings.irc_line_interval),
+                    std::chrono::seconds(settings.irc_queue_max_age));
 }
 
 bool IRCClient::isConnected() const { return !side.is(LinkState::Down); }

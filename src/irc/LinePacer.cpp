@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
-void LinePacer::setLimits(int burstUnits, std::chrono::milliseconds interval) {
+void LinePacer::setLimits(int burstUnits, std::chrono::milliseconds interval, std::chrono::seconds age) {
     capacity = std::max(1, burstUnits);
     unitInterval = interval;
+    maxAge = age;
     credit = capacity;
     lastRefill = Clock::time_point{};
 }
@@ -15,13 +16,24 @@ double LinePacer::costOf(const std::string& line) {
     return 1.0 + static_cast<double>(std::min(line.size(), kMaxWireLine) / kBytesPerExtraUnit);
 }
 
-void LinePacer::push(std::string line) {
+void LinePacer::push(std::string line, Clock::time_point now) {
     queuedBytes += line.size();
-    queue.push_back(std::move(line));
+    queue.push_back({std::move(line), now});
     while (queue.size() > kMaxQueuedLines || queuedBytes > kMaxQueuedBytes) {
-        queuedBytes -= queue.front().size();
+        queuedBytes -= queue.front().line.size();
         queue.pop_front();
         ++dropped;
+    }
+}
+
+// Lines keep their order, so the oldest are at the front.
+void LinePacer::dropExpired(Clock::time_point now) {
+    if (maxAge.count() == 0)
+        return;
+    while (!queue.empty() && now - queue.front().since > maxAge) {
+        queuedBytes -= queue.front().line.size();
+        queue.pop_front();
+        ++expired;
     }
 }
 
@@ -34,21 +46,22 @@ double LinePacer::creditAt(Clock::time_point now) const {
 }
 
 bool LinePacer::popReady(Clock::time_point now, std::string& line) {
+    dropExpired(now);
     if (queue.empty())
         return false;
     if (!enabled())
         return popFront(line);
     const double available = creditAt(now);
     // A line dearer than the whole burst still goes once the bucket is full.
-    if (available < std::min(capacity, costOf(queue.front())))
+    if (available < std::min(capacity, costOf(queue.front().line)))
         return false;
-    credit = available - costOf(queue.front());
+    credit = available - costOf(queue.front().line);
     lastRefill = now;
     return popFront(line);
 }
 
 bool LinePacer::popFront(std::string& line) {
-    line = std::move(queue.front());
+    line = std::move(queue.front().line);
     queuedBytes -= line.size();
     queue.pop_front();
     return true;
@@ -59,7 +72,7 @@ std::optional<LinePacer::Clock::duration> LinePacer::nextReadyIn(Clock::time_poi
         return std::nullopt;
     if (!enabled())
         return Clock::duration::zero();
-    const double missing = std::min(capacity, costOf(queue.front())) - creditAt(now);
+    const double missing = std::min(capacity, costOf(queue.front().line)) - creditAt(now);
     if (missing <= 0)
         return Clock::duration::zero();
     return std::chrono::duration_cast<Clock::duration>(missing * std::chrono::duration<double>(unitInterval)) +
@@ -72,7 +85,14 @@ std::size_t LinePacer::takeDropped() {
     return count;
 }
 
+std::size_t LinePacer::takeExpired() {
+    const std::size_t count = expired;
+    expired = 0;
+    return count;
+}
+
+// A new deque, not clear(): the memory of a large burst goes back.
 void LinePacer::clear() {
-    queue.clear();
+    std::deque<Queued>().swap(queue);
     queuedBytes = 0;
 }

@@ -23,29 +23,41 @@ public:
     static constexpr std::size_t kMaxQueuedBytes = 256 * 1024;
 
     // burstUnits: what may go out at once; interval: time for one unit to
-    // come back. An interval of zero turns pacing off.
-    void setLimits(int burstUnits, std::chrono::milliseconds interval);
+    // come back. An interval of zero turns pacing off. A line that has
+    // waited longer than maxAge is dropped (zero: no limit).
+    void setLimits(int burstUnits, std::chrono::milliseconds interval,
+                   std::chrono::seconds maxAge = std::chrono::seconds(0));
     bool enabled() const { return unitInterval.count() > 0; }
 
-    void push(std::string line);
-    // The next line whose cost is available at now, if any.
+    void push(std::string line, Clock::time_point now = Clock::now());
+    // The next line whose cost is available at now, if any; lines too old
+    // by now are dropped first.
     bool popReady(Clock::time_point now, std::string& line);
     // How long until the next queued line may go; nothing when none is queued.
     std::optional<Clock::duration> nextReadyIn(Clock::time_point now) const;
     // Lines dropped at the bound since the last call.
     std::size_t takeDropped();
+    // Lines dropped for their age since the last call.
+    std::size_t takeExpired();
     void clear();
     std::size_t queuedLines() const { return queue.size(); }
 
     static double costOf(const std::string& line);
 
 private:
+    struct Queued {
+        std::string line;
+        Clock::time_point since;  // when it was queued
+    };
     bool popFront(std::string& line);
+    void dropExpired(Clock::time_point now);
     double creditAt(Clock::time_point now) const;
 
-    std::deque<std::string> queue;
+    std::deque<Queued> queue;
     std::size_t queuedBytes = 0;
     std::size_t dropped = 0;
+    std::size_t expired = 0;
+    std::chrono::seconds maxAge{0};
     double capacity = 5;
     std::chrono::milliseconds unitInterval{0};
     double credit = 5;                   // units available at lastRefill

@@ -100,3 +100,17 @@ TEST(IRCLineCleaning, KeepsLengthAndBytes) {
     // A two-byte character at bytes 509 and 510 is not cut in half.
     EXPECT_EQ(cleanIRCLine(std::string(509, 'x') + "\xd0\x96rest"), std::string(509, 'x'));
 }
+
+// A peer cannot break or forge log lines: the raw bytes (Debug) and the line
+// (Traffic) each stay on one log line, their control bytes escaped.
+TEST_F(IRCConnectionTest, ControlBytesFromThePeerCannotForgeLogLines) {
+    LogCapture log(63);
+    peer->send(std::string("a\rb\0c\x1b[2Jd\n2026-01-01 00:00:00: forged\r\n", 40));
+    std::string out;
+    ASSERT_TRUE(readWithin(out));
+    const std::string text = log.text();
+    EXPECT_EQ(log.count(": "), 2) << text;
+    EXPECT_EQ(log.count("forged"), 2) << text;
+    EXPECT_TRUE(log.contains(" > a\\rb\\x00c\\x1B[2Jd\\n2026-01-01 00:00:00: forged\n")) << text;
+    EXPECT_TRUE(log.contains(" > a\\rb\\x00c\\x1B[2Jd\\n2026-01-01 00:00:00: forged\\r\\n\n")) << text;
+}

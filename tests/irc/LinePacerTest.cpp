@@ -109,3 +109,16 @@ TEST(LinePacer, ZeroIntervalMeansOff) {
     pacer.setLimits(5, 1ms);
     EXPECT_TRUE(pacer.enabled());
 }
+
+// A line that waited past its age is history, not conversation.
+TEST(LinePacer, LinesOlderThanTheirAgeAreDroppedAndCounted) {
+    LinePacer pacer;
+    pacer.setLimits(1, 1000ms, 60s);
+    pacer.push("first", t0);
+    pacer.push("stale", t0);
+    pacer.push("fresh", t0 + 30s);
+    EXPECT_EQ(ready(pacer, t0), std::vector<std::string>{"first"});
+    EXPECT_EQ(ready(pacer, t0 + 61s), std::vector<std::string>{"fresh"});
+    EXPECT_EQ(pacer.takeExpired(), 1u);
+    EXPECT_EQ(pacer.takeExpired(), 0u);
+}
