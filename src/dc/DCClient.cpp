@@ -286,6 +286,10 @@ int DCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set);
 
 bool DCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
 
+void DCClient::holdOutput() { connection.holdOutput(); }
+
+void DCClient::releaseOutput() { connection.releaseOutput(); }
+
 void DCClient::flushOutput() { connection.flushOutput(); }
 
 bool DCClient::Disconnect() {

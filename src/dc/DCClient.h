@@ -44,6 +44,9 @@ public:
     int addToFdSet(fd_set* set) const;
     bool hasQueuedOutput() const;
     void flushOutput();
+    // Output is queued until released, then written at once.
+    void holdOutput();
+    void releaseOutput();
     // Says "$Quit <nick>" and closes the link; false when not logged in.
     bool Disconnect();
 

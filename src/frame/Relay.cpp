@@ -43,20 +43,32 @@ int Relay::logIn() {
     return 0;
 }
 
-// Each pass logs in again to a side that is due, then hands on everything
-// complete in both receive buffers (also what a log-in left there), then
-// sleeps. A side counts as down only once what it sent before the end of its
-// stream has been handled.
+// Each pass logs in again to a side that is due, then hands on what is
+// complete in both receive buffers (also what a log-in left there), at most
+// a bounded share of each, then sleeps. A side counts as down only once what
+// it sent before the end of its stream has been handled.
 void Relay::run() {
     for (;;) {
         logInAgainWhenDue(irc, "IRC connection closed. Trying to reconnect...");
         logInAgainWhenDue(dc, "DC++ connection closed. Trying to reconnect...");
-        translator.setServerView(irc.serverView());
-        relayIRCToHub();
-        relayHubToIRC();
-        irc.tick();
+        relayOnePass();
         waitForTraffic();
     }
+}
+
+// What the pass produces for each side goes out in one write per socket.
+void Relay::relayOnePass() {
+    translator.setServerView(irc.serverView());
+    irc.holdOutput();
+    dc.holdOutput();
+    const bool ircBacklog = relayIRCToHub();
+    const bool hubBacklog = relayHubToIRC();
+    backlog = ircBacklog || hubBacklog;
+    irc.tick();
+    irc.releaseOutput();
+    dc.releaseOutput();
+    if (message.capacity() > kShrinkAbove)
+        std::string().swap(message);
 }
 
 // Sleeps until an open link has something to read, a side with queued
@@ -80,9 +92,11 @@ void Relay::waitForTraffic() {
 }
 
 // No time-out while both sides are in their channels with nothing queued:
-// an idle daemon uses no processor time.
+// an idle daemon uses no processor time. A backlog is served at once.
 timeval* Relay::waitLimit(timeval& storage) const {
     std::optional<std::chrono::steady_clock::duration> wait = irc.nextWakeIn();
+    if (backlog)
+        wait = std::chrono::steady_clock::duration::zero();
     if (const auto dcWait = dc.nextWakeIn())
         wait = wait ? std::min(*wait, *dcWait) : *dcWait;
     if (!wait)
@@ -100,18 +114,32 @@ void Relay::flushQueuedOutput() {
         dc.flushOutput();
 }
 
-void Relay::relayIRCToHub() {
-    while (irc.getMessage(message))
+// Both directions return true when they stopped at the pass's share with
+// more possibly waiting.
+bool Relay::relayIRCToHub() {
+    std::size_t bytes = 0;
+    for (std::size_t count = 0; count < kMaxMessagesPerPass && bytes < kMaxBytesPerPass; ++count) {
+        if (!irc.getMessage(message))
+            return false;
+        bytes += message.size();
         if (translator.IRCtoDC(message, message))
             dc.sendMessage(message);
+    }
+    return true;
 }
 
 // One hub message may become several IRC lines.
-void Relay::relayHubToIRC() {
-    while (dc.getMessage(message))
+bool Relay::relayHubToIRC() {
+    std::size_t bytes = 0;
+    for (std::size_t count = 0; count < kMaxMessagesPerPass && bytes < kMaxBytesPerPass; ++count) {
+        if (!dc.getMessage(message))
+            return false;
+        bytes += message.size();
         if (translator.DCtoIRC(message, ircLines))
             for (const std::string& line : ircLines)
                 irc.sendMessage(line);
+    }
+    return true;
 }
 
 // A side that is down tells, through its wake-up time, when it is due.

@@ -15,6 +15,13 @@
 
 class Relay {
 public:
+    // What one pass takes from a side before it serves the other, so that a
+    // side that floods cannot starve the other.
+    static constexpr std::size_t kMaxMessagesPerPass = 256;
+    static constexpr std::size_t kMaxBytesPerPass = 256 * 1024;
+    // Buffers larger than this give their memory back once drained.
+    static constexpr std::size_t kShrinkAbove = 64 * 1024;
+
     Relay(Config& config, Translator& translator, IRCClient& irc, DCClient& dc);
 
     // Logs in to both sides and configures the Translator; 0, or the exit
@@ -26,8 +33,9 @@ public:
 private:
     void waitForTraffic();
     void flushQueuedOutput();
-    void relayIRCToHub();
-    void relayHubToIRC();
+    bool relayIRCToHub();
+    bool relayHubToIRC();
+    void relayOnePass();
     template <typename Client>
     void logInAgainWhenDue(Client& client, const char* closedWarning);
     void reconfigureTranslatorIfNicksChanged();
@@ -38,6 +46,7 @@ private:
     IRCClient& irc;
     DCClient& dc;
     std::string message;               // one buffer for both directions
+    bool backlog = false;              // a side had more than one pass takes
     std::vector<std::string> ircLines;  // what one hub message becomes on IRC
     int highestDescriptor = 0;
 };

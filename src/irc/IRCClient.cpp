@@ -423,6 +423,10 @@ int IRCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set)
 
 bool IRCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
 
+void IRCClient::holdOutput() { connection.holdOutput(); }
+
+void IRCClient::releaseOutput() { connection.releaseOutput(); }
+
 void IRCClient::flushOutput() { connection.flushOutput(); }
 
 bool IRCClient::Disconnect() {

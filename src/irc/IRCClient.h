@@ -63,6 +63,9 @@ public:
     // True while output waits for the socket.
     bool hasQueuedOutput() const;
     void flushOutput();
+    // Output is queued until released, then written at once.
+    void holdOutput();
+    void releaseOutput();
     // Says QUIT and closes the link; false when the side is down.
     bool Disconnect();
 

@@ -30,7 +30,16 @@ bool IRCConnection::readMessage(std::string& out) {
     // are still handed out.
     if (isConnected())
         _read();
-    const std::size_t end = inbuf.findTerminator(kLineEnd);
+    std::size_t end = inbuf.findTerminator(kLineEnd);
+    // A line longer than the protocol allows is no one's chat: it is skipped
+    // rather than relayed as a huge hub command.
+    while (end != ByteBuffer::npos && end > kMaxReceivedLine) {
+        logMessage(Notice, "IRCConnection::readMessage(): a line of " + std::to_string(end) +
+                               " bytes from descriptor " + std::to_string(sockfd) + " is longer than the " +
+                               std::to_string(kMaxReceivedLine) + " the protocol allows; dropped");
+        inbuf.consume(end + 2);
+        end = inbuf.findTerminator(kLineEnd);
+    }
     if (end == ByteBuffer::npos) {
         if (isConnected() && inbuf.size() > kMaxIncompleteLine)
             dropOverLimit("IRCConnection::readMessage()", "an unterminated line", inbuf.size(),

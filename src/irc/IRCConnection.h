@@ -10,6 +10,8 @@ public:
     static constexpr std::size_t kMaxIncompleteLine = 64 * 1024;
     // The protocol's 512 bytes per line, less the CR LF.
     static constexpr std::size_t kMaxLineBody = 510;
+    // A received line may carry up to 8 KiB of message tags besides.
+    static constexpr std::size_t kMaxReceivedLine = kMaxLineBody + 8192;
 
     ~IRCConnection() override;
     bool readMessage(std::string& out) override;

@@ -62,6 +62,13 @@ bool Connection::hasQueuedOutput() const { return connected && !outbuf.empty(); 
 
 void Connection::flushOutput() { _write(); }
 
+void Connection::holdOutput() { outputHeld = true; }
+
+void Connection::releaseOutput() {
+    outputHeld = false;
+    _write();
+}
+
 int Connection::addToFdSet(fd_set* set) const {
     if (!connected)
         return -1;
@@ -184,7 +191,7 @@ void Connection::_read() {
 }
 
 void Connection::_write() {
-    if (!connected)
+    if (!connected || outputHeld)
         return;
     while (!outbuf.empty()) {
         const std::string_view pending = outbuf.view();
@@ -265,6 +272,8 @@ bool Connection::waitMessage(std::string& out) {
 bool Connection::sendMessage(const std::string& message) {
     if (!connected)
         return false;
+    // What must be on the wire before we go on cannot wait for a release.
+    outputHeld = false;
     bool writable = waitUntil(true) == Readiness::Ready;
     if (writable)
         writeMessage(message);

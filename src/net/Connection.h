@@ -49,6 +49,10 @@ public:
     bool hasQueuedOutput() const;
     // Writes queued output as far as the socket takes it, without waiting.
     void flushOutput();
+    // While held, writeMessage only queues; releasing writes it all at once,
+    // one write for what a whole pass of the relay produced.
+    void holdOutput();
+    void releaseOutput();
 
     // Ends every blocking wait (connect, waitMessage, sendMessage) at this
     // time at the latest: a client bounds a whole log-in with it. A wait cut
@@ -88,4 +92,5 @@ private:
     void giveUpWaiting(const std::string& why);
 
     std::chrono::steady_clock::time_point deadline;  // no blocking wait goes past it
+    bool outputHeld = false;                         // writeMessage only queues
 };

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+#include <atomic>
 #include <thread>
 
 #include "Eventually.h"
@@ -480,4 +481,35 @@ TEST_F(ScriptedPeersTest, AShortLineAfterALongOneWaitsOnlyForThePacingOfItsPiece
     std::printf("%.0f units of pieces, short line after %.2f s\n", units,
                 std::chrono::duration<double>(waited).count());
     EXPECT_LT(waited, std::chrono::milliseconds(static_cast<int>(units * 100) + 400));
+}
+
+// Each pass takes a bounded share from each side: a hub line is relayed at
+// once while the IRC side pours in for seconds.
+TEST_F(ScriptedPeersTest, AFloodFromOneSideDoesNotHoldUpTheOther) {
+    start("irc_line_interval = 0\n");
+    std::atomic<bool> flooding{true};
+    std::thread drainHub([&] {
+        while (flooding)
+            hub.readFor(std::chrono::milliseconds(50));
+    });
+    std::thread floodIrc([&] {
+        std::string chunk;
+        for (int i = 0; i < 1000; ++i)
+            chunk += ":alice!a@h PRIVMSG #chat :flooding the relay " + std::to_string(i) + "\r\n";
+        for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+             std::chrono::steady_clock::now() < end;)
+            irc.socket().send(chunk);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto said = std::chrono::steady_clock::now();
+    hub.userSays("carol", "still heard");
+    while (irc.readLine(std::chrono::seconds(10)) != "PRIVMSG #chat :<carol> still heard") {
+    }
+    const auto waited = std::chrono::steady_clock::now() - said;
+    floodIrc.join();
+    flooding = false;
+    drainHub.join();
+    std::printf("the hub line waited %.3f s behind the flood\n", std::chrono::duration<double>(waited).count());
+    EXPECT_LT(waited, std::chrono::seconds(1));
+    EXPECT_TRUE(brivox.running());
 }

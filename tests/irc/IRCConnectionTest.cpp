@@ -114,3 +114,13 @@ TEST_F(IRCConnectionTest, ControlBytesFromThePeerCannotForgeLogLines) {
     EXPECT_TRUE(log.contains(" > a\\rb\\x00c\\x1B[2Jd\\n2026-01-01 00:00:00: forged\n")) << text;
     EXPECT_TRUE(log.contains(" > a\\rb\\x00c\\x1B[2Jd\\n2026-01-01 00:00:00: forged\\r\\n\n")) << text;
 }
+
+TEST_F(IRCConnectionTest, ALineLongerThanTheProtocolAllowsIsDroppedWithOneNotice) {
+    LogCapture log;
+    peer->send(":a PRIVMSG #chat :" + std::string(20000, 'x') + "\r\n:a PRIVMSG #chat :next\r\n");
+    std::string out;
+    ASSERT_TRUE(readWithin(out));
+    EXPECT_EQ(out, ":a PRIVMSG #chat :next");
+    EXPECT_EQ(log.count("is longer than the 8702 the protocol allows; dropped"), 1);
+    EXPECT_TRUE(connection.isConnected());
+}

@@ -102,8 +102,9 @@ TEST_F(ConnectionTest, RawBytesAreLoggedAtDebugPerReadAndWrite) {
     ASSERT_TRUE(connection.waitMessage(out));
     connection.writeMessage("back");
     const std::string fd = std::to_string(connection.descriptor());
-    EXPECT_TRUE(log.contains("from " + fd + " > hello\n"));
-    EXPECT_TRUE(log.contains("to " + fd + " > back\n"));
+    // The newline that ends each message is the peer's byte: shown escaped.
+    EXPECT_TRUE(log.contains("from " + fd + " > hello\\n\n"));
+    EXPECT_TRUE(log.contains("to " + fd + " > back\\n\n"));
     EXPECT_EQ(peer->readUntil("\n"), "back");
 }
 
