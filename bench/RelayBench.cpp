@@ -1,7 +1,8 @@
 // Relayed lines per second and one-way latency in each direction, brivox
 // side by side with a plain byte forwarder between the same two fast
-// scripted peers; then the daemon's processor time while quiet and its
-// resident memory at idle and after 100,000 relayed lines.
+// scripted peers; then the daemon's processor time while quiet, and its
+// resident memory at idle (beside a trivial C++ program's) and once a
+// million relayed lines each way have drained.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,11 +20,14 @@
 #ifndef FORWARDER_BINARY
 #error "FORWARDER_BINARY must name the baseline forwarder"
 #endif
+#ifndef TRIVIAL_BINARY
+#error "TRIVIAL_BINARY must name the trivial program"
+#endif
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kThroughputLines = 100000;
+constexpr int kThroughputLines = 1000000;
 constexpr int kLatencySamples = 2000;
 
 long long nowNanos() {
@@ -133,6 +137,16 @@ struct Figures {
     std::pair<double, double> toHubLatency, toIrcLatency;
 };
 
+// Resident memory of a trivial C++ program built like brivox, once it runs.
+long trivialProgramKiB() {
+    ProcessRunner trivial;
+    trivial.start(TRIVIAL_BINARY, {});
+    trivial.waitForStdout("ready");
+    const long kib = residentKiB(trivial.pid());
+    trivial.stop();
+    return kib;
+}
+
 Figures measure(Setup& setup) {
     Figures f;
     f.toHubRate = linesPerSecond(setup.toHub);
@@ -152,7 +166,10 @@ int main() {
     std::this_thread::sleep_for(std::chrono::seconds(10));
     const double quietCpu = cpuSeconds(pid) - cpuBefore;
     const Figures ours = measure(brivox);
+    // What a burst leaves behind once it has drained.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     const long loadedKiB = residentKiB(pid);
+    const long trivialKiB = trivialProgramKiB();
 
     Setup forwarder(false);
     const Figures base = measure(forwarder);
@@ -166,7 +183,9 @@ int main() {
     row("hub->irc latency p50 (us)", ours.toIrcLatency.first, base.toIrcLatency.first);
     row("hub->irc latency p99 (us)", ours.toIrcLatency.second, base.toIrcLatency.second);
     std::printf("brivox cpu over 10 quiet s:  %.3f s\n", quietCpu);
-    std::printf("brivox resident memory:      %ld KiB idle, %ld KiB after %d lines each way\n", idleKiB,
-                loadedKiB, kThroughputLines);
+    std::printf("resident memory idle (KiB)   %14ld %14ld %8.2f   (brivox, trivial C++ program)\n", idleKiB,
+                trivialKiB, static_cast<double>(idleKiB) / trivialKiB);
+    std::printf("resident memory (KiB)        %14ld %14ld %8.2f   (after %d lines each way, idle)\n", loadedKiB,
+                idleKiB, static_cast<double>(loadedKiB) / idleKiB, kThroughputLines);
     return 0;
 }

@@ -150,12 +150,13 @@ DCClient::Step DCClient::dispatch(const std::string& command) {
 // line, which usually says why it refuses us), and logs what tells why a
 // link may end: a hub that is full or sends us elsewhere closes it next.
 void DCClient::hear(const std::string& command) {
-    lastCommand = command;
+    // Only ever quoted, and quotes are cut: a 4 MiB command is not kept.
+    lastCommand.assign(command, 0, kMaxQuotedPeerText + 1);
     if (!isChatLine(command)) {
         if (startsWith(command, "$HubIsFull") || startsWith(command, "$ForceMove"))
             logMessage(Warning, "DCClient: the hub says \"" + printable(command) + "\"");
     } else if (side.is(LinkState::LoggingIn)) {
-        lastChat = command;
+        lastChat.assign(command, 0, kMaxQuotedPeerText + 1);
     }
 }
 
@@ -285,6 +286,8 @@ const DCConfig& DCClient::getConfig() const { return settings; }
 int DCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set); }
 
 bool DCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
+
+std::size_t DCClient::queuedOutputBytes() const { return connection.queuedOutputBytes(); }
 
 void DCClient::holdOutput() { connection.holdOutput(); }
 

@@ -43,6 +43,7 @@ public:
     const DCConfig& getConfig() const;
     int addToFdSet(fd_set* set) const;
     bool hasQueuedOutput() const;
+    std::size_t queuedOutputBytes() const;
     void flushOutput();
     // Output is queued until released, then written at once.
     void holdOutput();

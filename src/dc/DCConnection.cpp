@@ -1,5 +1,7 @@
 #include "dc/DCConnection.h"
 
+#include <algorithm>
+
 #include "dc/chatEscapes.h"
 #include "frame/Log.h"
 
@@ -58,11 +60,14 @@ std::string unescapeDCText(std::string_view text) {
 }
 
 bool DCConnection::readMessage(std::string& out) {
-    // After the peer closed the link, the complete messages it sent before
-    // are still handed out.
-    if (isConnected())
+    // The socket is read only when no complete command is buffered: one
+    // read serves a whole burst. After the peer closed the link, the
+    // complete commands it sent before are still handed out.
+    std::size_t end = inbuf.findTerminator("|");
+    if (end == ByteBuffer::npos && isConnected()) {
         _read();
-    const std::size_t end = inbuf.findTerminator("|");
+        end = inbuf.findTerminator("|");
+    }
     if (end == ByteBuffer::npos) {
         if (isConnected() && inbuf.size() > kMaxIncompleteCommand)
             dropOverLimit("DCConnection::readMessage()", "an unterminated command", inbuf.size(),
@@ -73,8 +78,11 @@ bool DCConnection::readMessage(std::string& out) {
     if (logEnabled(Traffic))
         logMessage(Traffic, trafficLine("from ", sockfd, command));
     // Main-chat lines carry the escapes DC clients write; commands keep the
-    // framing's own two.
-    out = isChatLine(command) ? unescapeDCChat(command) : unescapeDCText(command);
+    // framing's own two. Every escape begins with '&'.
+    if (command.find('&') == std::string_view::npos)
+        out.assign(command);
+    else
+        out = isChatLine(command) ? unescapeDCChat(command) : unescapeDCText(command);
     inbuf.consume(end + 1);
     return true;
 }
@@ -82,10 +90,15 @@ bool DCConnection::readMessage(std::string& out) {
 bool DCConnection::writeMessage(const std::string& message) {
     if (!isConnected())
         return false;
-    const std::string escaped = isChatLine(message) ? escapeDCChat(message) : escapeDCText(message);
+    // Most text has nothing to escape and goes into the buffer without a copy.
+    const bool chat = isChatLine(message);
+    const bool plain = std::none_of(message.begin(), message.end(),
+                                    [chat](char c) { return c == '|' || (chat && (c == '&' || c == '$')); });
+    const std::string escaped = plain ? std::string() : chat ? escapeDCChat(message) : escapeDCText(message);
+    const std::string& text = plain ? message : escaped;
     if (logEnabled(Traffic))
-        logMessage(Traffic, trafficLine("to ", sockfd, escaped));
-    outbuf.append(escaped);
+        logMessage(Traffic, trafficLine("to ", sockfd, text));
+    outbuf.append(text);
     outbuf.append("|");
     _write();
     return true;

@@ -1,7 +1,5 @@
 #include "dc/lockToKey.h"
 
-#include <cstdio>
-
 namespace {
 
 bool mustBeEscaped(unsigned char byte) {
@@ -27,9 +25,11 @@ std::string lockToKey(const std::string& lock) {
         const unsigned char byte = swapNibbles(mixed);
         // No escape text holds an escaped byte, so one pass escapes each once.
         if (mustBeEscaped(byte)) {
-            char escape[11];
-            std::snprintf(escape, sizeof escape, "/%%DCN%03u%%/", static_cast<unsigned>(byte));
-            key += escape;
+            key += "/%DCN";
+            key += static_cast<char>('0' + byte / 100);
+            key += static_cast<char>('0' + byte / 10 % 10);
+            key += static_cast<char>('0' + byte % 10);
+            key += "%/";
         } else {
             key += static_cast<char>(byte);
         }

@@ -72,23 +72,27 @@ void Relay::relayOnePass() {
 }
 
 // Sleeps until an open link has something to read, a side with queued
-// output can take it, or a client has work that waits for a time.
+// output can take it, or a client has work that waits for a time. A side is
+// not read while the other cannot keep up with what it would be sent.
 void Relay::waitForTraffic() {
     fd_set readable;
     fd_set writable;
     FD_ZERO(&readable);
     FD_ZERO(&writable);
-    const int ircFd = irc.addToFdSet(&readable);
-    const int dcFd = dc.addToFdSet(&readable);
-    highestDescriptor = std::max({highestDescriptor, ircFd, dcFd});
-    if (ircFd >= 0 && irc.hasQueuedOutput())
-        FD_SET(ircFd, &writable);
-    if (dcFd >= 0 && dc.hasQueuedOutput())
-        FD_SET(dcFd, &writable);
+    const int ircRead = congested(dc) ? -1 : irc.addToFdSet(&readable);
+    const int dcRead = congested(irc) ? -1 : dc.addToFdSet(&readable);
+    const int ircWrite = irc.hasQueuedOutput() ? irc.addToFdSet(&writable) : -1;
+    const int dcWrite = dc.hasQueuedOutput() ? dc.addToFdSet(&writable) : -1;
+    highestDescriptor = std::max({highestDescriptor, ircRead, dcRead, ircWrite, dcWrite});
     timeval storage;
     // Errors and interruptions (a SIGHUP) just start the next pass.
     select(highestDescriptor + 1, &readable, &writable, nullptr, waitLimit(storage));
     flushQueuedOutput();
+}
+
+template <typename Client>
+bool Relay::congested(const Client& client) const {
+    return client.queuedOutputBytes() > kOutputHighWater;
 }
 
 // No time-out while both sides are in their channels with nothing queued:
@@ -117,6 +121,8 @@ void Relay::flushQueuedOutput() {
 // Both directions return true when they stopped at the pass's share with
 // more possibly waiting.
 bool Relay::relayIRCToHub() {
+    if (congested(dc))
+        return false;
     std::size_t bytes = 0;
     for (std::size_t count = 0; count < kMaxMessagesPerPass && bytes < kMaxBytesPerPass; ++count) {
         if (!irc.getMessage(message))
@@ -130,6 +136,8 @@ bool Relay::relayIRCToHub() {
 
 // One hub message may become several IRC lines.
 bool Relay::relayHubToIRC() {
+    if (congested(irc))
+        return false;
     std::size_t bytes = 0;
     for (std::size_t count = 0; count < kMaxMessagesPerPass && bytes < kMaxBytesPerPass; ++count) {
         if (!dc.getMessage(message))

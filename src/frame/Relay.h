@@ -21,6 +21,9 @@ public:
     static constexpr std::size_t kMaxBytesPerPass = 256 * 1024;
     // Buffers larger than this give their memory back once drained.
     static constexpr std::size_t kShrinkAbove = 64 * 1024;
+    // Output a peer has not taken yet beyond which the other side is not
+    // read: TCP then slows that sender down, and nothing is dropped.
+    static constexpr std::size_t kOutputHighWater = 256 * 1024;
 
     Relay(Config& config, Translator& translator, IRCClient& irc, DCClient& dc);
 
@@ -39,6 +42,8 @@ private:
     template <typename Client>
     void logInAgainWhenDue(Client& client, const char* closedWarning);
     void reconfigureTranslatorIfNicksChanged();
+    template <typename Client>
+    bool congested(const Client& client) const;
     timeval* waitLimit(timeval& storage) const;
 
     Config& config;

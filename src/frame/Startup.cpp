@@ -13,7 +13,7 @@
 #include "frame/Relay.h"
 #include "platform.h"
 
-#ifdef HAVE_MALLOC_TRIM
+#if defined(HAVE_MALLOC_TRIM) || defined(HAVE_MALLOPT_MMAP_THRESHOLD)
 #include <malloc.h>
 #endif
 
@@ -41,6 +41,15 @@ void openMissingStandardDescriptors() {
 void releaseStartupMemory() {
 #ifdef HAVE_MALLOC_TRIM
     malloc_trim(0);
+#endif
+}
+
+// Buffers that grow in a burst come from mmap and go back to the system as
+// soon as they are freed. Left to itself, glibc raises this threshold to the
+// size of the first large block freed and keeps later ones on its heap.
+void keepLargeBuffersReturnable() {
+#ifdef HAVE_MALLOPT_MMAP_THRESHOLD
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024);
 #endif
 }
 
@@ -74,6 +83,7 @@ int goToBackground(const Config& config) {
 
 int startBrivox(int argc, char* argv[]) {
     openMissingStandardDescriptors();
+    keepLargeBuffersReturnable();
     // Destroyed in reverse order on every return: the hub client says $Quit,
     // the IRC client QUIT, when they are logged in.
     Config config;

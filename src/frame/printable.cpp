@@ -1,7 +1,5 @@
 #include "frame/printable.h"
 
-#include <cstdio>
-
 namespace {
 
 bool isControl(unsigned char byte) { return (byte < 0x20 && byte != '\t') || byte == 0x7F; }
@@ -12,9 +10,10 @@ void appendEscaped(std::string& out, unsigned char byte) {
     } else if (byte == '\n') {
         out += "\\n";
     } else {
-        char hex[5];
-        std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-        out += hex;
+        static const char digits[] = "0123456789ABCDEF";
+        out += "\\x";
+        out += digits[byte >> 4];
+        out += digits[byte & 0x0F];
     }
 }
 

@@ -136,15 +136,15 @@ bool IRCClient::answerIfPing(const std::string& line) {
     return true;
 }
 
+// The line is read straight into the caller's string; an answered PING may
+// be left there when no other line follows.
 bool IRCClient::getMessage(std::string& line) {
     if (side.is(LinkState::Down))
         return false;
-    std::string next;
-    while (connection.readMessage(next)) {
-        if (answerIfPing(next))
+    while (connection.readMessage(line)) {
+        if (answerIfPing(line))
             continue;
-        follow(next);
-        line.swap(next);
+        follow(line);
         return true;
     }
     // Only once every line that arrived before the end has been handed over
@@ -160,7 +160,7 @@ void IRCClient::follow(const std::string& line) {
     const std::string_view command = ircCommandOf(line);
     const bool registering = side.is(LinkState::LoggingIn);
     if (registering)
-        lastHeard = line;
+        lastHeard.assign(line, 0, kMaxQuotedPeerText + 1);
     const auto dispatch = [&](const auto& handlers) {
         for (const Handler& handler : handlers)
             if (command == handler.command) {
@@ -422,6 +422,8 @@ const IRCConfig& IRCClient::getConfig() const { return settings; }
 int IRCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set); }
 
 bool IRCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
+
+std::size_t IRCClient::queuedOutputBytes() const { return connection.queuedOutputBytes(); }
 
 void IRCClient::holdOutput() { connection.holdOutput(); }
 

@@ -62,6 +62,7 @@ public:
     int addToFdSet(fd_set* set) const;
     // True while output waits for the socket.
     bool hasQueuedOutput() const;
+    std::size_t queuedOutputBytes() const;
     void flushOutput();
     // Output is queued until released, then written at once.
     void holdOutput();

@@ -26,11 +26,14 @@ std::string cleanIRCLine(const std::string& text) {
 }
 
 bool IRCConnection::readMessage(std::string& out) {
-    // After the peer closed the link, the complete messages it sent before
-    // are still handed out.
-    if (isConnected())
-        _read();
+    // The socket is read only when no complete line is buffered: one read
+    // serves a whole burst. After the peer closed the link, the complete
+    // lines it sent before are still handed out.
     std::size_t end = inbuf.findTerminator(kLineEnd);
+    if (end == ByteBuffer::npos && isConnected()) {
+        _read();
+        end = inbuf.findTerminator(kLineEnd);
+    }
     // A line longer than the protocol allows is no one's chat: it is skipped
     // rather than relayed as a huge hub command.
     while (end != ByteBuffer::npos && end > kMaxReceivedLine) {
@@ -56,7 +59,11 @@ bool IRCConnection::readMessage(std::string& out) {
 bool IRCConnection::writeMessage(const std::string& message) {
     if (!isConnected())
         return false;
-    const std::string line = cleanIRCLine(message);
+    // Most lines need no cleaning and go into the buffer without a copy.
+    const bool needsCleaning = message.size() > kMaxLineBody ||
+                               std::any_of(message.begin(), message.end(), [](char c) { return c == '\r' || c == '\n'; });
+    const std::string cleaned = needsCleaning ? cleanIRCLine(message) : std::string();
+    const std::string& line = needsCleaning ? cleaned : message;
     outbuf.append(line);
     if (logEnabled(Traffic))
         logMessage(Traffic, trafficLine("to ", sockfd, line));

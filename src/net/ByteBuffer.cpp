@@ -5,6 +5,9 @@
 namespace {
 // Below this many consumed bytes compaction is not worth a move.
 constexpr std::size_t kCompactThreshold = 64 * 1024;
+// A drained buffer that grew beyond this during a burst gives its memory
+// back; below it, keeping the capacity saves reallocations.
+constexpr std::size_t kKeptCapacity = 64 * 1024;
 }  // namespace
 
 void ByteBuffer::append(const char* bytes, std::size_t count) { data.append(bytes, count); }
@@ -22,7 +25,10 @@ void ByteBuffer::consume(std::size_t count) {
 }
 
 void ByteBuffer::clear() {
-    data.clear();
+    if (data.capacity() > kKeptCapacity)
+        std::string().swap(data);
+    else
+        data.clear();
     start = 0;
     searched = 0;
 }

@@ -60,6 +60,8 @@ bool Connection::isConnected() const { return connected; }
 
 bool Connection::hasQueuedOutput() const { return connected && !outbuf.empty(); }
 
+std::size_t Connection::queuedOutputBytes() const { return connected ? outbuf.size() : 0; }
+
 void Connection::flushOutput() { _write(); }
 
 void Connection::holdOutput() { outputHeld = true; }
@@ -163,10 +165,11 @@ void Connection::_read() {
     if (!connected)
         return;
     char buffer[4096];
-    while (inbuf.size() < kMaxBufferedInput) {
+    for (std::size_t taken = 0; taken < kMaxReadAtOnce && inbuf.size() < kMaxBufferedInput;) {
         const ssize_t got = read(sockfd, buffer, sizeof buffer);
         if (got > 0) {
             inbuf.append(buffer, static_cast<std::size_t>(got));
+            taken += static_cast<std::size_t>(got);
             if (logEnabled(Debug))
                 logMessage(Debug, trafficLine("from ", sockfd, std::string_view(buffer, got)));
             continue;

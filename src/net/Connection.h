@@ -18,6 +18,10 @@ public:
     // _read stops draining the socket once this much input is buffered; the
     // framing's own limit on one message lies below it.
     static constexpr std::size_t kMaxBufferedInput = 8 * 1024 * 1024;
+    // One _read takes at most about this much: what the relay handles in a
+    // pass. The rest waits in the socket, where TCP holds the sender back,
+    // instead of in our memory.
+    static constexpr std::size_t kMaxReadAtOnce = 256 * 1024;
     // A blocking wait (connect, waitMessage, sendMessage) without progress
     // for this long gives up, so that a silent peer cannot freeze the daemon.
     static constexpr std::chrono::milliseconds kDefaultWaitLimit{60 * 1000};
@@ -47,6 +51,8 @@ public:
     int addToFdSet(fd_set* set) const;
     // True while bytes wait in the output buffer for the socket.
     bool hasQueuedOutput() const;
+    // How many: 0 when not connected.
+    std::size_t queuedOutputBytes() const;
     // Writes queued output as far as the socket takes it, without waiting.
     void flushOutput();
     // While held, writeMessage only queues; releasing writes it all at once,

@@ -24,12 +24,29 @@ void closeConverter(iconv_t& converter) {
     converter = kNoConverter;
 }
 
+// Without a converter (iconv could not open it), what is not ASCII cannot
+// be read, so no invalid UTF-8 ever leaves.
+std::string asciiOnly(std::string_view text) {
+    std::string ascii(text);
+    for (char& c : ascii)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            c = '?';
+    return ascii;
+}
+
+// Opens the converter from one set to another once, when first needed.
+iconv_t openOnce(iconv_t& converter, const char* to, const char* from) {
+    if (converter == kNoConverter)
+        converter = iconv_open(to, from);
+    return converter;
+}
+
 // text through converter. What it cannot read, or cannot write in the target
 // set, becomes '?': one byte of a single-byte source, one character of a
 // UTF-8 source.
 std::string convert(iconv_t converter, std::string_view text, bool sourceIsUtf8) {
     if (converter == kNoConverter)
-        return std::string(text);
+        return asciiOnly(text);
     iconv(converter, nullptr, nullptr, nullptr, nullptr);
     std::string converted;
     converted.reserve(text.size() * 2);
@@ -72,33 +89,45 @@ bool HubCharset::isKnown(const std::string& name) {
     return probe.setCharset(name);
 }
 
+// A set other than UTF-8 is opened in both directions at once, so that a
+// name iconv does not know is refused here rather than with the first line.
 bool HubCharset::setCharset(const std::string& name) {
+    if (namesUtf8(name)) {
+        close();
+        charset = name;
+        hubIsUtf8 = true;
+        return true;
+    }
     iconv_t from = iconv_open("UTF-8", name.c_str());
     iconv_t into = iconv_open(name.c_str(), "UTF-8");
-    iconv_t cp1252 = iconv_open("UTF-8", "CP1252");
-    if (from == kNoConverter || into == kNoConverter || cp1252 == kNoConverter) {
+    if (from == kNoConverter || into == kNoConverter) {
         closeConverter(from);
         closeConverter(into);
-        closeConverter(cp1252);
         return false;
     }
     close();
     fromHub = from;
     intoHub = into;
-    fromCp1252 = cp1252;
-    hubIsUtf8 = namesUtf8(name);
+    charset = name;
+    hubIsUtf8 = false;
     return true;
 }
+
+iconv_t HubCharset::fromHubConverter() const { return openOnce(fromHub, "UTF-8", charset.c_str()); }
+iconv_t HubCharset::intoHubConverter() const { return openOnce(intoHub, charset.c_str(), "UTF-8"); }
+iconv_t HubCharset::fromCp1252Converter() const { return openOnce(fromCp1252, "UTF-8", "CP1252"); }
 
 std::string HubCharset::toUtf8(std::string_view text) const {
     if (isValidUtf8(text))
         return std::string(text);
-    return convert(hubIsUtf8 ? fromCp1252 : fromHub, text, false);
+    return convert(hubIsUtf8 ? fromCp1252Converter() : fromHubConverter(), text, false);
 }
 
 std::string HubCharset::toHub(std::string_view text) const {
-    std::string utf8 = isValidUtf8(text) ? std::string(text) : convert(fromCp1252, text, false);
+    std::string utf8 = isValidUtf8(text) ? std::string(text) : convert(fromCp1252Converter(), text, false);
     if (hubIsUtf8)
         return utf8;
-    return convert(intoHub, utf8, true);
+    return convert(intoHubConverter(), utf8, true);
 }
+
+bool HubCharset::reachesHubAsIs(std::string_view text) const { return hubIsUtf8 && isValidUtf8(text); }

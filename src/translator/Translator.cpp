@@ -4,8 +4,8 @@
 
 #include "frame/Log.h"
 #include "frame/printable.h"
-#include "translator/splitChat.h"
 #include "translator/stripIRCFormatting.h"
+#include "translator/utf8.h"
 
 namespace {
 
@@ -74,6 +74,7 @@ bool Translator::setConfig(const Config& newConfig) {
     }
     config = newConfig;
     ignoredNicks = splitNickList(config.ignore_nicks);
+    privmsgHead = "PRIVMSG " + config.irc.irc_channel + " :";
     configured = true;
     return true;
 }
@@ -131,34 +132,44 @@ bool Translator::acceptableDCMessage(const std::string& line) const {
     return parseHubChat(line, speech) && !isIgnored(speech.nick, CaseMapping::Ascii);
 }
 
-// "<nick> text" or, for a CTCP ACTION, "* nick text", without formatting.
-// Other CTCP requests (VERSION, PING...) are for IRC clients, not for people.
-bool Translator::ircTextForHub(std::string_view nick, std::string_view text, std::string& body) const {
-    if (text.empty() || text[0] != '\x01') {
-        body = "<" + std::string(nick) + "> " + stripIRCFormatting(text);
-        return true;
-    }
-    if (text.compare(0, kAction.size(), kAction) != 0)
+// Appends "<nick> text" or, for a CTCP ACTION, "* nick text", without
+// formatting. Other CTCP requests (VERSION, PING...) are for IRC clients, not
+// for people: false.
+bool Translator::appendHubBody(std::string& out, std::string_view nick, std::string_view text) const {
+    const bool action = text.compare(0, kAction.size(), kAction) == 0 &&
+                        (text.size() == kAction.size() || text[kAction.size()] == ' ' || text[kAction.size()] == '\x01');
+    if (!text.empty() && text[0] == '\x01' && !action)
         return false;
-    text.remove_prefix(kAction.size());
-    if (!text.empty() && text[0] != ' ' && text[0] != '\x01')
-        return false;  // another command that begins with the same letters
-    if (!text.empty() && text[0] == ' ')
-        text.remove_prefix(1);
-    if (!text.empty() && text.back() == '\x01')
-        text.remove_suffix(1);
-    body = "* " + std::string(nick) + " " + stripIRCFormatting(text);
+    if (action) {
+        text.remove_prefix(std::min(text.size(), kAction.size() + 1));
+        if (!text.empty() && text.back() == '\x01')
+            text.remove_suffix(1);
+    }
+    out += action ? "* " : "<";
+    out.append(nick);
+    out += action ? " " : "> ";
+    appendWithoutFormatting(out, text);
     return true;
 }
 
 bool Translator::IRCtoDC(const std::string& line, std::string& out) const {
     Speech speech;
-    std::string body;
-    if (!parseChannelMessage(line, speech) || isIgnored(speech.nick, server.caseMapping) ||
-        !ircTextForHub(speech.nick, speech.text, body))
+    if (!parseChannelMessage(line, speech) || isIgnored(speech.nick, server.caseMapping))
         return false;
-    std::string result = "<" + config.dc.dc_nick + "> " + charset.toHub(body);
-    out.swap(result);
+    // Built aside, since line may be out itself.
+    scratch.assign("<");
+    scratch += config.dc.dc_nick;
+    scratch += "> ";
+    const std::size_t bodyStart = scratch.size();
+    if (!appendHubBody(scratch, speech.nick, speech.text))
+        return false;
+    const std::string_view body = std::string_view(scratch).substr(bodyStart);
+    if (!charset.reachesHubAsIs(body)) {
+        const std::string converted = charset.toHub(body);
+        scratch.resize(bodyStart);
+        scratch += converted;
+    }
+    out.swap(scratch);
     return true;
 }
 
@@ -167,28 +178,41 @@ bool Translator::DCtoIRC(const std::string& line, std::vector<std::string>& out)
         return false;
     // The nick and the separators are ASCII in every set a hub uses, so the
     // converted line splits where the original did.
-    const std::string utf8 = charset.toUtf8(line);
+    const bool utf8Already = isValidUtf8(line);
+    const std::string converted = utf8Already ? std::string() : charset.toUtf8(line);
+    const std::string_view utf8 = utf8Already ? std::string_view(line) : std::string_view(converted);
     const std::size_t nickEnd = utf8.find("> ");
-    if (nickEnd == std::string::npos)
+    if (nickEnd == std::string_view::npos)
         return false;
-    std::string_view text = std::string_view(utf8).substr(nickEnd + 2);
+    const std::string_view tag = utf8.substr(0, nickEnd + 2);
+    std::string_view text = utf8.substr(nickEnd + 2);
     const bool action = text.compare(0, kMeCommand.size(), kMeCommand) == 0;
     if (action)
         text.remove_prefix(kMeCommand.size());
 
-    const std::string head = "PRIVMSG " + config.irc.irc_channel + " :";
-    const std::size_t taken = server.ownPrefixBytes + head.size() + (action ? kActionWrapping : 0);
+    const std::size_t taken = server.ownPrefixBytes + privmsgHead.size() + (action ? kActionWrapping : 0);
     const std::size_t room = taken + kMinPieceBytes < kMaxRelayedLine ? kMaxRelayedLine - taken : kMinPieceBytes;
-    const ChatPieces pieces = splitChat(text, utf8.substr(0, nickEnd + 2), room, kMaxLinesPerHubMessage);
+    splitChat(text, tag.size(), room, kMaxLinesPerHubMessage, pieces);
     if (pieces.pieces.empty())
         return false;
     if (pieces.cutBytes > 0)
         logMessage(Notice, "Translator: " + std::to_string(pieces.cutBytes) + " bytes of a hub message from " +
                                printable(utf8.substr(0, nickEnd + 1)) + " did not fit in " +
                                std::to_string(kMaxLinesPerHubMessage) + " IRC lines and were cut");
-    out.clear();
-    for (const std::string& piece : pieces.pieces)
-        out.push_back(action ? head + "\x01" "ACTION " + piece + "\x01" : head + piece);
+    // The strings of out are reused from the last message.
+    out.resize(pieces.pieces.size());
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        std::string& ircLine = out[i];
+        ircLine.assign(privmsgHead);
+        if (action)
+            ircLine += "\x01" "ACTION ";
+        ircLine.append(tag);
+        ircLine.append(pieces.pieces[i]);
+        if (i + 1 == out.size() && pieces.cutBytes > 0)
+            ircLine += moreMarker(pieces.cutBytes);
+        if (action)
+            ircLine += '\x01';
+    }
     return true;
 }
 

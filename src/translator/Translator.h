@@ -10,6 +10,7 @@
 #include "frame/Config.h"
 #include "irc/IRCMessage.h"
 #include "translator/HubCharset.h"
+#include "translator/splitChat.h"
 
 class Translator {
 public:
@@ -58,11 +59,15 @@ private:
     bool parseChannelMessage(std::string_view line, Speech& speech) const;
     bool parseHubChat(std::string_view line, Speech& speech) const;
     bool isIgnored(std::string_view nick, CaseMapping mapping) const;
-    bool ircTextForHub(std::string_view nick, std::string_view text, std::string& body) const;
+    bool appendHubBody(std::string& out, std::string_view nick, std::string_view text) const;
 
     Config config;                          // the settings of the last accepted setConfig
     bool configured;                        // setConfig has succeeded
     HubCharset charset;                     // the hub's character set
     IRCServerView server;                   // what the IRC server told us
     std::vector<std::string> ignoredNicks;  // speakers never relayed
+    std::string privmsgHead;                // "PRIVMSG <channel> :"
+    // Reused from line to line, so that relaying allocates nothing once warm.
+    mutable std::string scratch;
+    mutable ChatPieces pieces;
 };

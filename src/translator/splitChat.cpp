@@ -1,23 +1,20 @@
 #include "translator/splitChat.h"
 
+#include <algorithm>
+
 #include "translator/utf8.h"
 
 namespace {
 
-// The lines of text, without their line ends, empty ones left out.
-std::vector<std::string_view> nonEmptyLines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos)
-            end = text.size();
-        if (end > start)
-            lines.push_back(text.substr(start, end - start));
-        // CR LF is one line end.
-        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-    }
-    return lines;
+bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+// The next line of text from at on, without its end; at moves past the end
+// (CR LF counts as one).
+std::string_view nextLine(std::string_view text, std::size_t& at) {
+    const std::size_t start = at;
+    const std::size_t end = static_cast<std::size_t>(std::find_if(text.begin() + start, text.end(), isLineEnd) - text.begin());
+    at = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    return text.substr(start, end - start);
 }
 
 // How much of line goes into one piece of at most room bytes: up to its
@@ -33,41 +30,41 @@ std::size_t pieceLength(std::string_view line, std::size_t room) {
     return whole > 0 ? whole : utf8CharacterLength(line);
 }
 
-std::string moreMarker(std::size_t bytes) { return " ... [" + std::to_string(bytes) + " more bytes]"; }
+// The bytes of text's lines from at on, line ends not counted.
+std::size_t bytesLeft(std::string_view text, std::size_t at) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin() + std::min(at, text.size()), text.end(), [](char c) { return !isLineEnd(c); }));
+}
 
 }  // namespace
 
-ChatPieces splitChat(std::string_view text, std::string_view speakerTag, std::size_t maxBytes,
-                     std::size_t maxPieces) {
-    ChatPieces result;
-    if (maxPieces == 0)
-        return result;
-    const std::size_t room = maxBytes > speakerTag.size() ? maxBytes - speakerTag.size() : 1;
-    const std::vector<std::string_view> lines = nonEmptyLines(text);
-    std::size_t leftOver = 0;
-    for (const std::string_view line : lines)
-        leftOver += line.size();
-    for (std::string_view line : lines) {
+std::string moreMarker(std::size_t bytes) { return " ... [" + std::to_string(bytes) + " more bytes]"; }
+
+void splitChat(std::string_view text, std::size_t tagBytes, std::size_t maxBytes, std::size_t maxPieces,
+               ChatPieces& out) {
+    out.pieces.clear();
+    out.cutBytes = 0;
+    const std::size_t room = maxBytes > tagBytes ? maxBytes - tagBytes : 1;
+    std::size_t at = 0;
+    while (at <= text.size() && maxPieces > 0) {
+        std::string_view line = nextLine(text, at);
         while (!line.empty()) {
-            if (result.pieces.size() + 1 == maxPieces) {
-                // The last piece: what does not fit is counted, not sent.
-                const bool fitsWhole = line.size() == leftOver && line.size() <= room;
-                if (!fitsWhole) {
-                    const std::size_t marker = moreMarker(leftOver).size();
-                    const std::size_t length = pieceLength(line, room > marker ? room - marker : 1);
-                    result.cutBytes = leftOver - length;
-                    result.pieces.push_back(std::string(speakerTag) + std::string(line.substr(0, length)) +
-                                            moreMarker(result.cutBytes));
-                    return result;
+            std::size_t length = pieceLength(line, room);
+            // The last piece allowed, with more to come: it makes room for
+            // the marker that says how much was left out.
+            if (out.pieces.size() + 1 == maxPieces) {
+                const std::size_t laterLines = bytesLeft(text, at);
+                if (length < line.size() || laterLines > 0) {
+                    const std::size_t marker = moreMarker(line.size() + laterLines).size();
+                    length = pieceLength(line, room > marker ? room - marker : 1);
+                    out.cutBytes = line.size() - length + laterLines;
+                    out.pieces.push_back(line.substr(0, length));
+                    return;
                 }
             }
-            const std::size_t length = pieceLength(line, room);
-            result.pieces.push_back(std::string(speakerTag) + std::string(line.substr(0, length)));
+            out.pieces.push_back(line.substr(0, length));
             // The space the cut was made at goes with neither piece.
-            const std::size_t used = length < line.size() && line[length] == ' ' ? length + 1 : length;
-            line.remove_prefix(used);
-            leftOver -= used;
+            line.remove_prefix(length < line.size() && line[length] == ' ' ? length + 1 : length);
         }
     }
-    return result;
 }

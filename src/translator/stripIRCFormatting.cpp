@@ -55,16 +55,19 @@ std::size_t nextCode(std::string_view text, std::size_t from) {
 
 std::string stripIRCFormatting(std::string_view text) {
     std::string plain;
-    plain.reserve(text.size());
+    appendWithoutFormatting(plain, text);
+    return plain;
+}
+
+void appendWithoutFormatting(std::string& out, std::string_view text) {
     std::size_t from = 0;
     for (std::size_t at = nextCode(text, 0); at < text.size(); at = nextCode(text, from)) {
-        plain.append(text.substr(from, at - from));
+        out.append(text.substr(from, at - from));
         from = at + 1;
         if (text[at] == kColour)
             from = skipColourValue(text, from, 2, isDigit);
         else if (text[at] == kHexColour)
             from = skipColourValue(text, from, 6, isHexDigit);
     }
-    plain.append(text.substr(from));
-    return plain;
+    out.append(text.substr(from));
 }

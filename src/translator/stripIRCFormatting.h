@@ -8,3 +8,5 @@
 // and reset codes, and without colour codes together with their numbers
 // ("\x03" 4,12) or hex values ("\x04" FF0000,00FF00).
 std::string stripIRCFormatting(std::string_view text);
+// The same, appended to out.
+void appendWithoutFormatting(std::string& out, std::string_view text);

@@ -87,6 +87,10 @@ bool ProcessRunner::waitForStderr(const std::string& text, std::chrono::millisec
     return eventually([&] { return stderrText().find(text) != std::string::npos; }, deadline);
 }
 
+bool ProcessRunner::waitForStdout(const std::string& text, std::chrono::milliseconds deadline) {
+    return eventually([&] { return stdoutText().find(text) != std::string::npos; }, deadline);
+}
+
 int runBrivoxToEnd(ProcessRunner& runner, const std::vector<std::string>& args) {
     runner.start(brivoxBinary(), args);
     const auto status = runner.waitExit(std::chrono::seconds(10));

@@ -36,8 +36,9 @@ public:
     pid_t pid() const { return child; }
     std::string stdoutText() const;
     std::string stderrText() const;
-    // Waits until stderr holds text; false after the deadline.
+    // Waits until stderr (stdout) holds text; false after the deadline.
     bool waitForStderr(const std::string& text, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+    bool waitForStdout(const std::string& text, std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
 private:
     TempDir captures;

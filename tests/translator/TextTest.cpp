@@ -7,47 +7,60 @@
 
 namespace {
 
-// Every piece within the limit, begun with the tag and valid UTF-8.
-void expectWellFormed(const ChatPieces& split, const std::string& tag, std::size_t maxBytes) {
-    for (const std::string& piece : split.pieces) {
-        EXPECT_LE(piece.size(), maxBytes) << piece;
-        EXPECT_EQ(piece.compare(0, tag.size(), tag), 0) << piece;
-        EXPECT_TRUE(isValidUtf8(piece)) << piece;
+// The pieces as they go out: each behind the tag, the last one of a cut
+// message with its marker; each within the limit and valid UTF-8.
+std::vector<std::string> split(std::string_view text, const std::string& tag, std::size_t maxBytes,
+                               std::size_t maxPieces, std::size_t* cutBytes = nullptr) {
+    ChatPieces pieces;
+    splitChat(text, tag.size(), maxBytes, maxPieces, pieces);
+    std::vector<std::string> lines;
+    for (const std::string_view piece : pieces.pieces)
+        lines.push_back(tag + std::string(piece));
+    if (pieces.cutBytes > 0)
+        lines.back() += moreMarker(pieces.cutBytes);
+    for (const std::string& line : lines) {
+        EXPECT_LE(line.size(), maxBytes) << line;
+        EXPECT_TRUE(isValidUtf8(line)) << line;
     }
+    if (cutBytes)
+        *cutBytes = pieces.cutBytes;
+    return lines;
 }
 
 }  // namespace
 
 TEST(SplitChat, CutsAtTheLastSpaceAndNeverInsideACharacter) {
-    const ChatPieces words = splitChat("aaaa bbbb cccc", "<n> ", 13, 10);
-    EXPECT_EQ(words.pieces, (std::vector<std::string>{"<n> aaaa bbbb", "<n> cccc"}));
+    EXPECT_EQ(split("aaaa bbbb cccc", "<n> ", 13, 10), (std::vector<std::string>{"<n> aaaa bbbb", "<n> cccc"}));
     // "Ж" is two bytes; a cut after 5 bytes of "ЖЖЖЖ" falls inside the third.
-    const ChatPieces wide = splitChat("\xd0\x96\xd0\x96\xd0\x96\xd0\x96", "<n> ", 4 + 5, 10);
-    EXPECT_EQ(wide.pieces, (std::vector<std::string>{"<n> \xd0\x96\xd0\x96", "<n> \xd0\x96\xd0\x96"}));
-    const std::string word(600, 'x');
-    const ChatPieces longWord = splitChat(word, "<n> ", 200, 10);
-    ASSERT_EQ(longWord.pieces.size(), 4u);
-    expectWellFormed(longWord, "<n> ", 200);
-    EXPECT_EQ(longWord.cutBytes, 0u);
+    EXPECT_EQ(split("\xd0\x96\xd0\x96\xd0\x96\xd0\x96", "<n> ", 4 + 5, 10),
+              (std::vector<std::string>{"<n> \xd0\x96\xd0\x96", "<n> \xd0\x96\xd0\x96"}));
+    std::size_t cut = 1;
+    EXPECT_EQ(split(std::string(600, 'x'), "<n> ", 200, 10, &cut).size(), 4u);
+    EXPECT_EQ(cut, 0u);
 }
 
 TEST(SplitChat, OnePiecePerLineEmptyLinesSkippedAndTheRestCounted) {
-    EXPECT_EQ(splitChat("one\r\ntwo\n\n\rthree\r", "<n> ", 100, 10).pieces,
+    EXPECT_EQ(split("one\r\ntwo\n\n\rthree\r", "<n> ", 100, 10),
               (std::vector<std::string>{"<n> one", "<n> two", "<n> three"}));
-    EXPECT_TRUE(splitChat("\r\n \n", "<n> ", 100, 10).pieces.size() == 1);
-    EXPECT_TRUE(splitChat("", "<n> ", 100, 10).pieces.empty());
+    EXPECT_EQ(split("\r\n \n", "<n> ", 100, 10).size(), 1u);
+    EXPECT_TRUE(split("", "<n> ", 100, 10).empty());
     std::string many;
     for (int i = 0; i < 12; ++i)
         many += "line " + std::to_string(i) + "\n";
-    const ChatPieces cut = splitChat(many, "<n> ", 40, 3);
-    ASSERT_EQ(cut.pieces.size(), 3u);
-    EXPECT_EQ(cut.pieces[2], "<n> line 2 ... [56 more bytes]");
-    EXPECT_EQ(cut.cutBytes, 56u);
-    expectWellFormed(cut, "<n> ", 40);
+    std::size_t cut = 0;
+    const std::vector<std::string> three = split(many, "<n> ", 40, 3, &cut);
+    ASSERT_EQ(three.size(), 3u);
+    EXPECT_EQ(three[2], "<n> line 2 ... [56 more bytes]");
+    EXPECT_EQ(cut, 56u);
     // Exactly as many lines as allowed: nothing is cut.
-    EXPECT_EQ(splitChat("a\nb\nc", "<n> ", 40, 3).cutBytes, 0u);
+    split("a\nb\nc", "<n> ", 40, 3, &cut);
+    EXPECT_EQ(cut, 0u);
+    // A long last line is cut to make room for the marker.
+    EXPECT_EQ(split("a\nb\n" + std::string(60, 'c'), "<n> ", 40, 3, &cut).back(), "<n> cccccccccccccccc ... [44 more bytes]");
     // A budget smaller than one character still moves forward.
-    EXPECT_EQ(splitChat("\xd0\x96\xd0\x96", "<n> ", 5, 10).pieces.size(), 2u);
+    ChatPieces tiny;
+    splitChat("\xd0\x96\xd0\x96", 4, 5, 10, tiny);
+    EXPECT_EQ(tiny.pieces.size(), 2u);
 }
 
 TEST(StripIRCFormatting, RemovesEveryCodeAndTheColourNumbersWithIt) {
