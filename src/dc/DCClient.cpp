@@ -1,5 +1,7 @@
 #include "dc/DCClient.h"
 
+#include <algorithm>
+
 #include "dc/lockToKey.h"
 #include "frame/Log.h"
 #include "frame/printable.h"
@@ -93,6 +95,7 @@ bool DCClient::openLink() {
         logMessage(Error, "DCClient::Connect(): cann't connect to requested address");
         return false;
     }
+    connection.enableKeepAlive(kKeepAliveIdle, kKeepAliveInterval, kKeepAliveProbes);
     return true;
 }
 
@@ -111,6 +114,7 @@ bool DCClient::Connect() {
         return false;
     }
     side.enter(LinkState::InChannel);
+    lastActivityAt = Clock::now();
     return true;
 }
 
@@ -244,6 +248,7 @@ bool DCClient::getMessage(std::string& command) {
     if (!side.is(LinkState::InChannel))
         return false;
     if (connection.readMessage(command)) {
+        lastActivityAt = Clock::now();
         hear(command);
         return true;
     }
@@ -266,7 +271,15 @@ void DCClient::linkLost() {
 bool DCClient::sendMessage(const std::string& command) {
     if (!side.is(LinkState::InChannel))
         return false;
+    lastActivityAt = Clock::now();
     return connection.writeMessage(command);
+}
+
+void DCClient::tick() {
+    if (!side.is(LinkState::InChannel) || Clock::now() - lastActivityAt < silenceBeforeKeepAlive())
+        return;
+    connection.writeMessage("");
+    lastActivityAt = Clock::now();
 }
 
 std::optional<DCClient::Clock::duration> DCClient::nextWakeIn() const {
@@ -276,6 +289,8 @@ std::optional<DCClient::Clock::duration> DCClient::nextWakeIn() const {
     // getMessage says so.
     if (!connection.isConnected())
         return Clock::duration::zero();
+    if (side.is(LinkState::InChannel))
+        return std::max(Clock::duration::zero(), lastActivityAt + silenceBeforeKeepAlive() - Clock::now());
     return std::nullopt;
 }
 
@@ -295,9 +310,10 @@ void DCClient::releaseOutput() { connection.releaseOutput(); }
 
 void DCClient::flushOutput() { connection.flushOutput(); }
 
-bool DCClient::Disconnect() {
+bool DCClient::Disconnect(Clock::time_point until) {
     if (!side.is(LinkState::InChannel))
         return false;
+    connection.setDeadline(until);
     connection.sendMessage("$Quit " + settings.dc_nick);
     connection.Disconnect();
     side.enter(LinkState::Down);

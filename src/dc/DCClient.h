@@ -17,6 +17,14 @@ public:
     using Clock = std::chrono::steady_clock;
     // Nick refusals taken before the nick starts over from the configured one.
     static constexpr int kMaxNickRetries = 8;
+    // TCP keepalive on the hub link: probes after 2 minutes of idleness,
+    // every 30 seconds, 4 of them, so that a dead path is noticed.
+    static constexpr std::chrono::seconds kKeepAliveIdle{120};
+    static constexpr std::chrono::seconds kKeepAliveInterval{30};
+    static constexpr int kKeepAliveProbes = 4;
+    // After this much silence both ways (2 wait limits: 2 minutes) we send
+    // an empty command, which hubs accept, to keep NATs and firewalls open.
+    static std::chrono::milliseconds silenceBeforeKeepAlive() { return Connection::waitLimit() * 2; }
 
     DCClient();
     ~DCClient();
@@ -33,8 +41,9 @@ public:
     bool getMessage(std::string& command);
     // Sends one command without waiting; dropped when not logged in.
     bool sendMessage(const std::string& command);
-    // Time until getMessage has news or a new log-in is due; nothing when
-    // the client only waits for the hub.
+    // The work that waits for a time: the keep-alive after a silence.
+    void tick();
+    // Time until getMessage or tick has work or a new log-in is due.
     std::optional<Clock::duration> nextWakeIn() const;
 
     LinkState state() const { return side.state(); }
@@ -48,8 +57,9 @@ public:
     // Output is queued until released, then written at once.
     void holdOutput();
     void releaseOutput();
-    // Says "$Quit <nick>" and closes the link; false when not logged in.
-    bool Disconnect();
+    // Says "$Quit <nick>" after what is queued, waiting no later than until,
+    // and closes the link; false when not logged in.
+    bool Disconnect(Clock::time_point until = Clock::time_point::max());
 
 private:
     // What the login does after one command of the hub.
@@ -82,6 +92,7 @@ private:
     int nickRetries = 0;         // "_" added to the configured nick so far
     std::string lastCommand;     // the hub's last command on this link
     std::string lastChat;        // its last main-chat line on this link
+    Clock::time_point lastActivityAt{};  // when a command last went either way
 };
 
 // "$ValidateDenide" alone, or with the refused nick after a space.

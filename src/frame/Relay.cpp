@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "frame/Log.h"
+#include "frame/stopSignals.h"
 
 Relay::Relay(Config& settings, Translator& lineTranslator, IRCClient& ircClient, DCClient& dcClient)
     : config(settings), translator(lineTranslator), irc(ircClient), dc(dcClient) {}
@@ -24,13 +25,19 @@ int Relay::logIn() {
         return 1;
     }
     logMessage(Notice, "Connecting to IRC... ");
-    if (!irc.Connect()) {
+    const bool ircUp = irc.Connect();
+    if (stopPending())
+        return stop();
+    if (!ircUp) {
         logMessage(Error, "ERROR");
         return 2;
     }
     logMessage(Notice, "OK");
     logMessage(Notice, "Connecting to DC++... ");
-    if (!dc.Connect()) {
+    const bool hubUp = dc.Connect();
+    if (stopPending())
+        return stop();
+    if (!hubUp) {
         logMessage(Error, "ERROR");
         return 2;
     }
@@ -47,13 +54,30 @@ int Relay::logIn() {
 // complete in both receive buffers (also what a log-in left there), at most
 // a bounded share of each, then sleeps. A side counts as down only once what
 // it sent before the end of its stream has been handled.
-void Relay::run() {
-    for (;;) {
+int Relay::run() {
+    while (!stopped) {
         logInAgainWhenDue(irc, "IRC connection closed. Trying to reconnect...");
-        logInAgainWhenDue(dc, "DC++ connection closed. Trying to reconnect...");
+        if (!stopPending())
+            logInAgainWhenDue(dc, "DC++ connection closed. Trying to reconnect...");
+        if (stopPending())
+            return stop();
         relayOnePass();
         waitForTraffic();
     }
+    return 0;
+}
+
+// What is queued goes out first, then QUIT and $Quit, all within the
+// goodbye time; a peer that takes nothing does not hold the stop up.
+int Relay::stop() {
+    acknowledgeStop();
+    const auto until = std::chrono::steady_clock::now() + kGoodbyeTime;
+    const bool ircQuit = irc.Disconnect(std::string("brivox stopped by ") + stopSignalName(), until);
+    const bool hubQuit = dc.Disconnect(until);
+    logMessage(Notice, std::string("Stopped by ") + stopSignalName() + (ircQuit ? "; quit IRC" : "; IRC was down") +
+                           (hubQuit ? ", quit the hub" : ", the hub was down"));
+    stopped = true;
+    return 0;
 }
 
 // What the pass produces for each side goes out in one write per socket.
@@ -65,6 +89,7 @@ void Relay::relayOnePass() {
     const bool hubBacklog = relayHubToIRC();
     backlog = ircBacklog || hubBacklog;
     irc.tick();
+    dc.tick();
     irc.releaseOutput();
     dc.releaseOutput();
     if (message.capacity() > kShrinkAbove)
@@ -85,8 +110,8 @@ void Relay::waitForTraffic() {
     const int dcWrite = dc.hasQueuedOutput() ? dc.addToFdSet(&writable) : -1;
     highestDescriptor = std::max({highestDescriptor, ircRead, dcRead, ircWrite, dcWrite});
     timeval storage;
-    // Errors and interruptions (a SIGHUP) just start the next pass.
-    select(highestDescriptor + 1, &readable, &writable, nullptr, waitLimit(storage));
+    // Errors and interruptions (a SIGHUP, a stop) just start the next pass.
+    selectUnlessStopping(highestDescriptor + 1, &readable, &writable, waitLimit(storage));
     flushQueuedOutput();
 }
 

@@ -27,11 +27,14 @@ public:
 
     Relay(Config& config, Translator& translator, IRCClient& irc, DCClient& dc);
 
+    // The goodbye to both sides on a stop takes at most this long.
+    static constexpr std::chrono::seconds kGoodbyeTime{2};
+
     // Logs in to both sides and configures the Translator; 0, or the exit
-    // status of the failure.
+    // status of the failure. A stop asked for meanwhile ends it with 0.
     int logIn();
-    // The relay loop; never returns.
-    [[noreturn]] void run();
+    // The relay loop, until a stop is asked for; returns the exit status.
+    int run();
 
 private:
     void waitForTraffic();
@@ -42,6 +45,7 @@ private:
     template <typename Client>
     void logInAgainWhenDue(Client& client, const char* closedWarning);
     void reconfigureTranslatorIfNicksChanged();
+    int stop();
     template <typename Client>
     bool congested(const Client& client) const;
     timeval* waitLimit(timeval& storage) const;
@@ -52,6 +56,7 @@ private:
     DCClient& dc;
     std::string message;               // one buffer for both directions
     bool backlog = false;              // a side had more than one pass takes
+    bool stopped = false;              // the goodbye has been said
     std::vector<std::string> ircLines;  // what one hub message becomes on IRC
     int highestDescriptor = 0;
 };

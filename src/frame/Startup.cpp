@@ -11,6 +11,7 @@
 #include "frame/Log.h"
 #include "frame/Pidfile.h"
 #include "frame/Relay.h"
+#include "frame/stopSignals.h"
 #include "platform.h"
 
 #if defined(HAVE_MALLOC_TRIM) || defined(HAVE_MALLOPT_MMAP_THRESHOLD)
@@ -98,6 +99,7 @@ int startBrivox(int argc, char* argv[]) {
     // A write to a peer that has gone comes back as EPIPE instead of ending
     // the process.
     std::signal(SIGPIPE, SIG_IGN);
+    catchStopSignals();
 
     if (!loadConfig(config, commandLine))
         return 1;
@@ -119,5 +121,5 @@ int startBrivox(int argc, char* argv[]) {
     if (status != 0)
         return status;
     releaseStartupMemory();
-    relay.run();
+    return relay.run();
 }

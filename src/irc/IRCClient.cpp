@@ -110,6 +110,7 @@ bool IRCClient::Connect() {
     view = IRCServerView();
     ownUserHost.clear();
     noteOwnPrefix();
+    heard();
     resetPacer();
     connection.setDeadline(side.attemptStartedAt() + Connection::waitLimit());
     const bool sent = openLink() &&
@@ -142,6 +143,7 @@ bool IRCClient::getMessage(std::string& line) {
     if (side.is(LinkState::Down))
         return false;
     while (connection.readMessage(line)) {
+        heard();
         if (answerIfPing(line))
             continue;
         follow(line);
@@ -323,9 +325,39 @@ bool IRCClient::sendMessage(const std::string& text) {
     return connection.writeMessage(text);
 }
 
+void IRCClient::heard() {
+    lastHeardAt = Clock::now();
+    pingSentAt.reset();
+}
+
+// A link a NAT or a firewall cut silently looks up for ever: after a long
+// silence we ask the server for a sign of life.
+bool IRCClient::linkIsAlive(Clock::time_point now) {
+    if (!pingSentAt) {
+        if (now - lastHeardAt >= silenceBeforePing()) {
+            connection.writeMessage("PING :" + settings.irc_nick);
+            pingSentAt = now;
+        }
+        return true;
+    }
+    if (now - *pingSentAt < Connection::waitLimit())
+        return true;
+    logMessage(Warning, "IRCClient: no data from the server within " +
+                            std::to_string(Connection::waitLimit().count()) + " ms of our PING; the link is dead");
+    connection.Disconnect();
+    linkLost();
+    return false;
+}
+
+IRCClient::Clock::time_point IRCClient::livenessDeadline() const {
+    return pingSentAt ? *pingSentAt + Connection::waitLimit() : lastHeardAt + silenceBeforePing();
+}
+
 void IRCClient::tick() {
     const Clock::time_point now = Clock::now();
     const bool overdue = now >= side.attemptStartedAt() + Connection::waitLimit();
+    if (!side.is(LinkState::Down) && !side.is(LinkState::LoggingIn) && !linkIsAlive(now))
+        return;
     switch (side.state()) {
     case LinkState::LoggingIn:
         if (overdue)
@@ -376,18 +408,16 @@ std::optional<IRCClient::Clock::duration> IRCClient::nextWakeIn() const {
     // getMessage says so.
     if (!connection.isConnected())
         return Clock::duration::zero();
-    switch (side.state()) {
-    case LinkState::LoggingIn:
-    case LinkState::Joining:
+    if (side.is(LinkState::LoggingIn))
         return std::max(Clock::duration::zero(), loginEnd - now);
-    case LinkState::OutOfChannel:
-        return joinSchedule.untilDue(now);
-    case LinkState::InChannel:
-        return pacer.nextReadyIn(now);
-    case LinkState::Down:
-        break;
-    }
-    return std::nullopt;
+    Clock::duration wake = std::max(Clock::duration::zero(), livenessDeadline() - now);
+    if (side.is(LinkState::Joining))
+        wake = std::min(wake, std::max(Clock::duration::zero(), loginEnd - now));
+    else if (side.is(LinkState::OutOfChannel))
+        wake = std::min(wake, joinSchedule.untilDue(now));
+    else if (const auto paced = pacer.nextReadyIn(now))
+        wake = std::min(wake, *paced);
+    return wake;
 }
 
 // One line says why; QUIT is said as a courtesy, and the next log-in waits
@@ -431,10 +461,11 @@ void IRCClient::releaseOutput() { connection.releaseOutput(); }
 
 void IRCClient::flushOutput() { connection.flushOutput(); }
 
-bool IRCClient::Disconnect() {
+bool IRCClient::Disconnect(const std::string& reason, Clock::time_point until) {
     if (side.is(LinkState::Down))
         return false;
-    connection.sendMessage("QUIT");
+    connection.setDeadline(until);
+    connection.sendMessage(reason.empty() ? std::string("QUIT") : "QUIT :" + reason);
     connection.Disconnect();
     discardQueuedLines();
     side.enter(LinkState::Down);

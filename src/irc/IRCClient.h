@@ -22,6 +22,10 @@ public:
     // A kicked bot waits this long before it joins again, so that a kick
     // still means something to the channel.
     static constexpr std::chrono::seconds kRejoinPause{5};
+    // After this much silence from the server (1.5 wait limits: 90 s) we
+    // send a PING of our own; no data within a wait limit after it means the
+    // link is dead, though TCP has not noticed.
+    static std::chrono::milliseconds silenceBeforePing() { return Connection::waitLimit() * 3 / 2; }
     // Until the server shows them, our user name and host are assumed this
     // long: the usual limits for an ident and a host name.
     static constexpr std::size_t kLongUserBytes = 10;
@@ -67,8 +71,11 @@ public:
     // Output is queued until released, then written at once.
     void holdOutput();
     void releaseOutput();
-    // Says QUIT and closes the link; false when the side is down.
-    bool Disconnect();
+    // Says QUIT (with the reason, when there is one) after what is queued,
+    // waiting no later than until, and closes the link; false when the side
+    // is down.
+    bool Disconnect(const std::string& reason = std::string(),
+                    Clock::time_point until = Clock::time_point::max());
 
 private:
     struct Handler {
@@ -100,6 +107,9 @@ private:
     std::size_t discardQueuedLines();
     void reportDroppedWhileAway();
     void writePacedLines();
+    void heard();
+    bool linkIsAlive(Clock::time_point now);
+    Clock::time_point livenessDeadline() const;
     void giveUpLogIn(const std::string& why);
     void linkLost();
     void resetPacer();
@@ -116,4 +126,6 @@ private:
     std::string lastHeard;       // the server's last line during the log-in
     std::string ownUserHost;     // "!user@host" as the server shows us; empty until it has
     IRCServerView view;          // what the server told us that shapes our lines
+    Clock::time_point lastHeardAt{};             // when the server last sent a line
+    std::optional<Clock::time_point> pingSentAt;  // our own PING, while unanswered
 };

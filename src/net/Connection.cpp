@@ -4,9 +4,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <unistd.h>
 
 #include "frame/Log.h"
+#include "frame/stopSignals.h"
+#include "platform.h"
 
 namespace {
 
@@ -63,6 +67,27 @@ bool Connection::hasQueuedOutput() const { return connected && !outbuf.empty(); 
 std::size_t Connection::queuedOutputBytes() const { return connected ? outbuf.size() : 0; }
 
 void Connection::flushOutput() { _write(); }
+
+void Connection::enableKeepAlive(std::chrono::seconds idle, std::chrono::seconds interval, int probes) {
+    if (!connected)
+        return;
+    const int on = 1;
+    setsockopt(sockfd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+#ifdef HAVE_TCP_KEEPIDLE
+    const int idleSeconds = static_cast<int>(idle.count());
+    setsockopt(sockfd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+#endif
+#ifdef HAVE_TCP_KEEPINTVL
+    const int intervalSeconds = static_cast<int>(interval.count());
+    setsockopt(sockfd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
+#endif
+#ifdef HAVE_TCP_KEEPCNT
+    setsockopt(sockfd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+#endif
+    (void)idle;
+    (void)interval;
+    (void)probes;
+}
 
 void Connection::holdOutput() { outputHeld = true; }
 
@@ -145,6 +170,10 @@ bool Connection::finishConnect() {
         if (!deadlinePassed())
             logMessage(Error, "Connection::Connect(): connect(2) timed out after " +
                                   std::to_string(currentWaitLimit.count()) + " ms");
+        closeLink();
+        return false;
+    }
+    if (readiness == Readiness::Closed && stopPending()) {
         closeLink();
         return false;
     }
@@ -242,17 +271,18 @@ Connection::Readiness Connection::waitUntil(bool forWriting) {
         FD_ZERO(&set);
         FD_SET(sockfd, &set);
         timeval timeout = toTimeval(left);
-        const int ready = select(sockfd + 1, forWriting ? nullptr : &set, forWriting ? &set : nullptr,
-                                 nullptr, &timeout);
+        const int ready = selectUnlessStopping(sockfd + 1, forWriting ? nullptr : &set,
+                                               forWriting ? &set : nullptr, &timeout);
         if (ready > 0)
             return Readiness::Ready;
-        if (ready < 0 && errno != EINTR)
+        // A stop of the daemon ends every wait at once.
+        if (ready < 0 && (errno != EINTR || stopPending()))
             return Readiness::Closed;
     }
 }
 
 void Connection::giveUpWaiting(const std::string& why) {
-    if (!deadlinePassed())
+    if (!deadlinePassed() && !stopPending())
         logMessage(Notice, why + " within " + std::to_string(currentWaitLimit.count()) + " ms; closing the link");
     closeLink();
 }

@@ -55,6 +55,10 @@ public:
     std::size_t queuedOutputBytes() const;
     // Writes queued output as far as the socket takes it, without waiting.
     void flushOutput();
+    // Asks the system to probe a link that has been idle for idle, every
+    // interval, and to give it up after probes unanswered probes; where the
+    // system cannot tune them, its own times apply.
+    void enableKeepAlive(std::chrono::seconds idle, std::chrono::seconds interval, int probes);
     // While held, writeMessage only queues; releasing writes it all at once,
     // one write for what a whole pass of the relay produced.
     void holdOutput();

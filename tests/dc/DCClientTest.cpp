@@ -398,3 +398,28 @@ TEST(DCNickRefusal, BareWordOrWordAndNick) {
     EXPECT_FALSE(isNickRefusal("$ValidateDenideX"));
     EXPECT_FALSE(isNickRefusal("$validatedenide"));
 }
+
+// NMDC has no PING: the hub link gets TCP keepalive, and an empty command
+// after a silence keeps NATs and firewalls open.
+TEST_F(DCClientTest, ASilentHubLinkGetsKeepAlives) {
+    Connection::setWaitLimit(std::chrono::milliseconds(200));
+    ASSERT_TRUE(loginWith(HubLoginScript()));
+    fd_set set;
+    FD_ZERO(&set);
+    const int fd = client.addToFdSet(&set);
+    int keepAlive = 0;
+    socklen_t size = sizeof keepAlive;
+    ASSERT_EQ(getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepAlive, &size), 0);
+    EXPECT_EQ(keepAlive, 1);
+    const auto quiet = std::chrono::steady_clock::now();
+    std::string received;
+    const bool sent = eventually([&] {
+        client.tick();
+        received += hub.readFor(std::chrono::milliseconds(20));
+        return received.find('|') != std::string::npos;
+    }, std::chrono::seconds(5));
+    Connection::setWaitLimit(Connection::kDefaultWaitLimit);
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(received, "|");
+    EXPECT_GE(std::chrono::steady_clock::now() - quiet, std::chrono::milliseconds(350));
+}

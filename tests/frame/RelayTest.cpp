@@ -280,6 +280,43 @@ TEST_F(RelayTest, EmptyChannelIsRefusedBeforeAnyConnection) {
     EXPECT_THROW(hub().accept(std::chrono::milliseconds(200)), std::runtime_error);
 }
 
+TEST_F(RelayTest, SigtermSaysGoodbyeToBothSidesAndExitsWithStatusZero) {
+    relay->start();
+    const auto signalled = std::chrono::steady_clock::now();
+    relay->brivox.signal(SIGTERM);
+    const std::string quit = alice().waitFor(" QUIT ");
+    EXPECT_EQ(quit.rfind(":brivox!", 0), 0u) << quit;
+    EXPECT_NE(quit.find("brivox stopped by SIGTERM"), std::string::npos) << quit;
+    EXPECT_EQ(hub().readCommand(), "$Quit brivox");
+    EXPECT_EQ(relay->brivox.waitExit(std::chrono::seconds(3)), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(3));
+    EXPECT_NE(relay->brivox.stderrText().find("Stopped by SIGTERM; quit IRC, quit the hub"), std::string::npos)
+        << relay->brivox.stderrText();
+}
+
+// A hub that accepts and never speaks holds the log-in; a stop ends it at
+// the next wait, and IRC still gets its QUIT.
+TEST(RelayStop, SigintDuringABlockingLogInStopsAtOnce) {
+    ScriptedIrcServer irc;
+    ScriptedHub hub;
+    TempDir dir;
+    const std::string config = dir.write(
+        "brivox.conf", "irc_port = " + std::to_string(irc.port()) + "\ndc_port = " + std::to_string(hub.port()) + "\n");
+    ProcessRunner brivox;
+    brivox.start(brivoxBinary(), {"-d", "-c", config});
+    irc.accept();
+    irc.greet("brivox");
+    hub.accept();
+    ASSERT_TRUE(brivox.waitForStderr("Connecting to DC++... "));
+    const auto signalled = std::chrono::steady_clock::now();
+    brivox.signal(SIGINT);
+    EXPECT_EQ(brivox.waitExit(std::chrono::seconds(3)), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(3));
+    EXPECT_EQ(irc.readLine(), "QUIT :brivox stopped by SIGINT");
+    EXPECT_NE(brivox.stderrText().find("Stopped by SIGINT; quit IRC, the hub was down"), std::string::npos)
+        << brivox.stderrText();
+}
+
 TEST_F(RelayTest, SighupEndsADaemonInTheForeground) {
     relay->start();
     relay->brivox.signal(SIGHUP);

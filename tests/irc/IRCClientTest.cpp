@@ -433,3 +433,36 @@ TEST_F(IRCClientTest, LearnsTheCaseMappingAndItsOwnPrefix) {
     EXPECT_EQ(client.state(), LinkState::InChannel);
     EXPECT_EQ(client.serverView().ownPrefixBytes, std::string(":brivox!~bot@host.example ").size());
 }
+
+// A link cut by a NAT or a firewall stays "up" for TCP: after a silence we
+// ask for a sign of life, and without one the link is given up.
+TEST_F(IRCClientTest, ASilentServerIsPingedAndGivenUpWhenItStaysSilent) {
+    LogCapture log;
+    Connection::setWaitLimit(std::chrono::milliseconds(300));
+    connect(settings());
+    enterChannel();
+    const auto quiet = std::chrono::steady_clock::now();
+    std::string line;
+    EXPECT_TRUE(eventually([&] {
+        client.tick();
+        while (client.getMessage(line)) {
+        }
+        return server.readFor(std::chrono::milliseconds(20)).find("PING :brivox\r\n") != std::string::npos;
+    }, std::chrono::seconds(5)));
+    EXPECT_GE(std::chrono::steady_clock::now() - quiet, std::chrono::milliseconds(400));
+    // An answer keeps the link.
+    server.sendLine(":irc.scripted PONG irc.scripted :brivox");
+    pumpUntil(" PONG ");
+    client.tick();
+    EXPECT_TRUE(client.isConnected());
+    // Silence after the next PING ends it.
+    const bool down = eventually([&] {
+        client.tick();
+        while (client.getMessage(line)) {
+        }
+        return !client.isConnected();
+    }, std::chrono::seconds(5));
+    Connection::setWaitLimit(Connection::kDefaultWaitLimit);
+    EXPECT_TRUE(down);
+    EXPECT_TRUE(log.contains("IRCClient: no data from the server within 300 ms of our PING; the link is dead"));
+}
