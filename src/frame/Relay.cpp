@@ -143,36 +143,38 @@ void Relay::flushQueuedOutput() {
         dc.flushOutput();
 }
 
-// Both directions return true when they stopped at the pass's share with
-// more possibly waiting.
+// Takes a pass's share of what `from` has complete, handing each message to
+// relayOne; true when it stopped at the share with more possibly waiting.
+template <typename Client, typename RelayOne>
+bool Relay::takeShare(Client& from, RelayOne relayOne) {
+    std::size_t bytes = 0;
+    for (std::size_t count = 0; count < kMaxMessagesPerPass && bytes < kMaxBytesPerPass; ++count) {
+        if (!from.getMessage(message))
+            return false;
+        bytes += message.size();
+        relayOne();
+    }
+    return true;
+}
+
 bool Relay::relayIRCToHub() {
     if (congested(dc))
         return false;
-    std::size_t bytes = 0;
-    for (std::size_t count = 0; count < kMaxMessagesPerPass && bytes < kMaxBytesPerPass; ++count) {
-        if (!irc.getMessage(message))
-            return false;
-        bytes += message.size();
+    return takeShare(irc, [this] {
         if (translator.IRCtoDC(message, message))
             dc.sendMessage(message);
-    }
-    return true;
+    });
 }
 
 // One hub message may become several IRC lines.
 bool Relay::relayHubToIRC() {
     if (congested(irc))
         return false;
-    std::size_t bytes = 0;
-    for (std::size_t count = 0; count < kMaxMessagesPerPass && bytes < kMaxBytesPerPass; ++count) {
-        if (!dc.getMessage(message))
-            return false;
-        bytes += message.size();
+    return takeShare(dc, [this] {
         if (translator.DCtoIRC(message, ircLines))
             for (const std::string& line : ircLines)
                 irc.sendMessage(line);
-    }
-    return true;
+    });
 }
 
 // A side that is down tells, through its wake-up time, when it is due.

@@ -41,6 +41,8 @@ private:
     void flushQueuedOutput();
     bool relayIRCToHub();
     bool relayHubToIRC();
+    template <typename Client, typename RelayOne>
+    bool takeShare(Client& from, RelayOne relayOne);
     void relayOnePass();
     template <typename Client>
     void logInAgainWhenDue(Client& client, const char* closedWarning);
