@@ -41,6 +41,7 @@ public:
     std::size_t takeExpired();
     void clear();
     std::size_t queuedLines() const { return queue.size(); }
+    std::size_t queuedByteCount() const { return queuedBytes; }
 
     static double costOf(const std::string& line);
 

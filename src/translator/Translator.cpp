@@ -16,8 +16,11 @@ const std::string_view kMeCommand = "/me ";
 constexpr std::size_t kActionWrapping = 9;
 // However long our prefix and channel, a piece keeps at least this room.
 constexpr std::size_t kMinPieceBytes = 64;
-// A hub nick holds anything but NMDC's separators and the space.
-bool endsHubNick(char c) { return c == ' ' || c == '$' || c == '|' || c == '<' || c == '>'; }
+// A hub nick holds anything but NMDC's separators, the space and a line
+// break (which would break every IRC line the nick is put in front of).
+bool endsHubNick(char c) {
+    return c == ' ' || c == '$' || c == '|' || c == '<' || c == '>' || c == '\r' || c == '\n';
+}
 
 // A nick or user of an IRC prefix: not empty, no ':' or '!' (the host may
 // hold a ':', as an IPv6 address).
@@ -184,7 +187,6 @@ bool Translator::DCtoIRC(const std::string& line, std::vector<std::string>& out)
     const std::size_t nickEnd = utf8.find("> ");
     if (nickEnd == std::string_view::npos)
         return false;
-    const std::string_view tag = utf8.substr(0, nickEnd + 2);
     std::string_view text = utf8.substr(nickEnd + 2);
     const bool action = text.compare(0, kMeCommand.size(), kMeCommand) == 0;
     if (action)
@@ -192,6 +194,14 @@ bool Translator::DCtoIRC(const std::string& line, std::vector<std::string>& out)
 
     const std::size_t taken = server.ownPrefixBytes + privmsgHead.size() + (action ? kActionWrapping : 0);
     const std::size_t room = taken + kMinPieceBytes < kMaxRelayedLine ? kMaxRelayedLine - taken : kMinPieceBytes;
+    // A nick too long to leave room for text (no hub allows one, but a hub
+    // may send anything) is shortened in the tag, at a character boundary.
+    std::string_view tag = utf8.substr(0, nickEnd + 2);
+    std::string shortTag;
+    if (tag.size() + kMinPieceBytes > room) {
+        shortTag = "<" + std::string(utf8Prefix(utf8.substr(1, nickEnd - 1), room - kMinPieceBytes - 3)) + "> ";
+        tag = shortTag;
+    }
     splitChat(text, tag.size(), room, kMaxLinesPerHubMessage, pieces);
     if (pieces.pieces.empty())
         return false;

@@ -147,7 +147,7 @@ TEST_F(TranslatorTest, HubChatLinesBecomeOnePrivmsgPerLineWithTheSpeakerInFront)
 TEST_F(TranslatorTest, HubCommandsAndMalformedChatLinesAreDropped) {
     for (const char* line : {"$Lock EXTENDEDPROTOCOL Pk=x", "$Hello alice", "$MyINFO $ALL alice x$ $1$$0$",
                              "$To: bot From: alice $<alice> private", "<> empty nick", "<al ice> space",
-                             "<al$ice> dollar", "<al|ice> pipe", "<al<ice> lt",
+                             "<al$ice> dollar", "<al|ice> pipe", "<al<ice> lt", "<al\nice> line feed", "<al\rice> return",
                              "<al>ice> gt", "<alice>no space", "<alice>", "alice> hi", ""}) {
         EXPECT_EQ(dcToIrc(line), "<dropped>") << line;
     }
@@ -198,6 +198,15 @@ TEST_F(TranslatorTest, TheChannelIsComparedAsTheServerComparesNames) {
     translator.setServerView({107, CaseMapping::Ascii});
     EXPECT_EQ(ircToDc(":alice PRIVMSG #relay{1} :hi"), "<dropped>");
     EXPECT_EQ(ircToDc(":alice PRIVMSG #RELAY[1] :hi"), "<bot> <alice> hi");
+}
+
+TEST_F(TranslatorTest, ANickTooLongToLeaveRoomForTextIsShortenedInTheTag) {
+    translator.setServerView({100, CaseMapping::Rfc1459});
+    std::vector<std::string> lines;
+    ASSERT_TRUE(translator.DCtoIRC("<" + std::string(600, 'n') + "> hello", lines));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_LE(100 + lines[0].size() + 2, 512u);
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 7), "> hello");
 }
 
 TEST_F(TranslatorTest, HubNicksMayHoldAnythingNmdcAllows) {

@@ -1,0 +1,77 @@
+// Hub command framing through the real DCConnection, on one end of a
+// socketpair. Properties: the commands read are the input's '|'-ended
+// commands, unescaped by their kind (chat or command); a command written
+// goes out as exactly one command, with no raw '|' inside; a chat line read
+// back from the wire is the line that was written.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "FuzzCheck.h"
+#include "dc/DCConnection.h"
+#include "dc/chatEscapes.h"
+
+namespace {
+
+class AdoptingConnection : public DCConnection {
+public:
+    void adopt(int fd) {
+        sockfd = fd;
+        connected = true;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+};
+
+bool isChat(std::string_view command) { return !command.empty() && command[0] == '<'; }
+
+std::vector<std::string> commandsOf(std::string_view bytes) {
+    std::vector<std::string> commands;
+    for (std::size_t end; (end = bytes.find('|')) != std::string_view::npos; bytes.remove_prefix(end + 1)) {
+        const std::string_view command = bytes.substr(0, end);
+        commands.push_back(isChat(command) ? unescapeDCChat(command) : unescapeDCText(command));
+    }
+    return commands;
+}
+
+std::string drain(int fd) {
+    std::string all;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) > 0)
+        all.append(chunk, static_cast<std::size_t>(got));
+    return all;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > 60000)
+        return 0;
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
+        return 0;
+    fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    FUZZ_CHECK(write(fds[1], input.data(), input.size()) == static_cast<ssize_t>(input.size()), "peer write");
+
+    AdoptingConnection connection;
+    connection.adopt(fds[0]);
+    std::vector<std::string> read;
+    std::string command;
+    while (connection.readMessage(command))
+        read.push_back(command);
+    FUZZ_CHECK(read == commandsOf(input), "the commands read are the input's commands");
+
+    for (std::size_t i = 0; i < std::min<std::size_t>(read.size(), 20); ++i) {
+        connection.writeMessage(read[i]);
+        std::string wire = drain(fds[1]);
+        FUZZ_CHECK(!wire.empty() && wire.back() == '|', "a written command ends in '|'");
+        wire.pop_back();
+        FUZZ_CHECK(wire.find('|') == std::string::npos, "no raw '|' inside a written command");
+        if (isChat(read[i]))
+            FUZZ_CHECK(unescapeDCChat(wire) == read[i], "a chat line comes back as it was written");
+    }
+    close(fds[1]);
+    return 0;
+}

@@ -1,0 +1,77 @@
+// IRC line framing through the real IRCConnection, on one end of a
+// socketpair. Properties: the lines read are exactly the input's CR LF-ended
+// lines, in order, less those longer than the protocol allows; every line
+// written goes out as one line of at most 512 bytes with its CR LF, with no
+// other CR or LF in it.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "FuzzCheck.h"
+#include "irc/IRCConnection.h"
+
+namespace {
+
+class AdoptingConnection : public IRCConnection {
+public:
+    void adopt(int fd) {
+        sockfd = fd;
+        connected = true;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+};
+
+std::vector<std::string> linesOf(std::string_view bytes) {
+    std::vector<std::string> lines;
+    for (std::size_t end; (end = bytes.find("\r\n")) != std::string_view::npos; bytes.remove_prefix(end + 2))
+        if (end <= IRCConnection::kMaxReceivedLine)
+            lines.emplace_back(bytes.substr(0, end));
+    return lines;
+}
+
+std::string drain(int fd) {
+    std::string all;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(fd, chunk, sizeof chunk)) > 0)
+        all.append(chunk, static_cast<std::size_t>(got));
+    return all;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > 60000)  // what one socket buffer surely takes
+        return 0;
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
+        return 0;
+    fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    FUZZ_CHECK(write(fds[1], input.data(), input.size()) == static_cast<ssize_t>(input.size()), "peer write");
+
+    AdoptingConnection connection;
+    connection.adopt(fds[0]);
+    std::vector<std::string> read;
+    std::string line;
+    while (connection.readMessage(line))
+        read.push_back(line);
+    FUZZ_CHECK(read == linesOf(input), "the lines read are the input's lines");
+
+    const std::size_t written = std::min<std::size_t>(read.size(), 20);
+    for (std::size_t i = 0; i < written; ++i)
+        connection.writeMessage(read[i]);
+    const std::string wire = drain(fds[1]);
+    std::size_t lines = 0;
+    for (std::string_view rest = wire; !rest.empty(); ++lines) {
+        const std::size_t end = rest.find("\r\n");
+        FUZZ_CHECK(end != std::string_view::npos, "every written line ends in CR LF");
+        FUZZ_CHECK(end + 2 <= 512, "a written line is at most 512 bytes");
+        FUZZ_CHECK(!holdsAny(rest.substr(0, end), "\r\n"), "no CR or LF inside a written line");
+        rest.remove_prefix(end + 2);
+    }
+    FUZZ_CHECK(lines == written, "one line on the wire per line written");
+    close(fds[1]);
+    return 0;
+}
