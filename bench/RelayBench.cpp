@@ -2,9 +2,13 @@
 // side by side with a plain byte forwarder between the same two fast
 // scripted peers; then the daemon's processor time while quiet, and its
 // resident memory at idle (beside a trivial C++ program's) and once a
-// million relayed lines each way have drained.
+// million relayed lines each way have drained. Last, the same figures with
+// TLS on the IRC side (socat ends it in front of the scripted server),
+// beside the plain ones.
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <memory>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -16,6 +20,8 @@
 #include "ProcessRunner.h"
 #include "ScriptedHub.h"
 #include "ScriptedIrcServer.h"
+#include "TestCertificates.h"
+#include "TlsFront.h"
 
 #ifndef FORWARDER_BINARY
 #error "FORWARDER_BINARY must name the baseline forwarder"
@@ -44,16 +50,24 @@ struct Direction {
 };
 
 // The two peers and the relay between them: brivox (its pacing off, since
-// the scripted server has no flood control) or the forwarder.
+// the scripted server has no flood control) or the forwarder. With
+// certificates, brivox reaches the IRC server through TLS.
 struct Setup {
     ScriptedIrcServer irc;
     ScriptedHub hub;
     ProcessRunner relay;
     TempDir dir;
+    std::unique_ptr<TlsFront> tlsFront;
 
-    explicit Setup(bool brivox) {
+    explicit Setup(bool brivox, const TestCertificates* tls = nullptr) {
         if (brivox) {
-            const std::string config = dir.write("bench.conf", "irc_port = " + std::to_string(irc.port()) +
+            std::string ircPort = std::to_string(irc.port());
+            if (tls != nullptr) {
+                tlsFront = std::make_unique<TlsFront>(irc.port(), *tls);
+                ircPort = std::to_string(tlsFront->port()) + "\nirc_tls = yes";
+                setenv("SSL_CERT_FILE", tls->authority().c_str(), 1);
+            }
+            const std::string config = dir.write("bench.conf", "irc_port = " + ircPort +
                                                                    "\ndc_port = " + std::to_string(hub.port()) +
                                                                    "\nirc_line_interval = 0\n");
             relay.start(brivoxBinary(), {"-d", "-c", config});
@@ -156,6 +170,18 @@ Figures measure(Setup& setup) {
     return f;
 }
 
+void row(const char* name, double a, double b) { std::printf("%-28s %14.1f %14.1f %8.2f\n", name, a, b, a / b); }
+
+void printSideBySide(const char* title, const char* nameA, const Figures& a, const char* nameB, const Figures& b) {
+    std::printf("%-28s %14s %14s %8s\n", title, nameA, nameB, "ratio");
+    row("irc->hub lines/s", a.toHubRate, b.toHubRate);
+    row("hub->irc lines/s", a.toIrcRate, b.toIrcRate);
+    row("irc->hub latency p50 (us)", a.toHubLatency.first, b.toHubLatency.first);
+    row("irc->hub latency p99 (us)", a.toHubLatency.second, b.toHubLatency.second);
+    row("hub->irc latency p50 (us)", a.toIrcLatency.first, b.toIrcLatency.first);
+    row("hub->irc latency p99 (us)", a.toIrcLatency.second, b.toIrcLatency.second);
+}
+
 }  // namespace
 
 int main() {
@@ -174,18 +200,22 @@ int main() {
     Setup forwarder(false);
     const Figures base = measure(forwarder);
 
-    std::printf("%-28s %14s %14s %8s\n", "", "brivox", "forwarder", "ratio");
-    auto row = [](const char* name, double a, double b) { std::printf("%-28s %14.1f %14.1f %8.2f\n", name, a, b, a / b); };
-    row("irc->hub lines/s", ours.toHubRate, base.toHubRate);
-    row("hub->irc lines/s", ours.toIrcRate, base.toIrcRate);
-    row("irc->hub latency p50 (us)", ours.toHubLatency.first, base.toHubLatency.first);
-    row("irc->hub latency p99 (us)", ours.toHubLatency.second, base.toHubLatency.second);
-    row("hub->irc latency p50 (us)", ours.toIrcLatency.first, base.toIrcLatency.first);
-    row("hub->irc latency p99 (us)", ours.toIrcLatency.second, base.toIrcLatency.second);
+    printSideBySide("", "brivox", ours, "forwarder", base);
     std::printf("brivox cpu over 10 quiet s:  %.3f s\n", quietCpu);
     std::printf("resident memory idle (KiB)   %14ld %14ld %8.2f   (brivox, trivial C++ program)\n", idleKiB,
                 trivialKiB, static_cast<double>(idleKiB) / trivialKiB);
     std::printf("resident memory (KiB)        %14ld %14ld %8.2f   (after %d lines each way, idle)\n", loadedKiB,
                 idleKiB, static_cast<double>(loadedKiB) / idleKiB, kThroughputLines);
+    if (!TestCertificates::available() || !TlsFront::available()) {
+        std::printf("TLS run skipped: needs the openssl command and socat\n");
+        return 0;
+    }
+    const TestCertificates certificates;
+    Setup sealed(true, &certificates);
+    const long tlsIdleKiB = residentKiB(sealed.relay.pid());
+    const Figures tls = measure(sealed);
+    std::printf("\n");
+    printSideBySide("IRC side", "TLS", tls, "plain", ours);
+    row("resident memory idle (KiB)", tlsIdleKiB, idleKiB);
     return 0;
 }

@@ -67,11 +67,16 @@ bool DCClient::setConfig(const DCConfig& config) {
     // Only the low 16 bits would reach the socket.
     if (config.dc_port < 1 || config.dc_port > 65535)
         return false;
-    const std::string problem = firstSettingProblem(config);
+    TlsSettings tls;
+    std::string problem = firstSettingProblem(config);
+    if (problem.empty())
+        problem = tlsSettingsProblem({"dc", config.dc_tls, config.dc_tls_verify, std::string(), config.dc_server}, tls);
     if (!problem.empty()) {
         logMessage(Error, "DCClient::setConfig(): " + problem);
         return false;
     }
+    connection.useTls(tls);
+    tlsUnverified = tls.enabled && !tls.verify;
     settings = config;
     configuredNick = config.dc_nick;
     nickRetries = 0;
@@ -80,18 +85,14 @@ bool DCClient::setConfig(const DCConfig& config) {
 
 bool DCClient::openLink() {
     const ServerAddress hub = ServerAddress::resolve(settings.dc_server, settings.dc_port);
-    switch (hub.outcome) {
-    case ServerAddress::Outcome::NameNotFound:
+    if (hub.outcome == ServerAddress::Outcome::NameNotFound) {
         logMessage(Error, "Can not resolve name \"" + settings.dc_server + "\"");
         logMessage(Error, "DClient::Connect(): gethostbyname(3) failed: " + hub.resolverError);
         return false;
-    case ServerAddress::Outcome::NotIPv4:
-        logMessage(Error, "DCClient::Connect(): unknown address family");
-        return false;
-    case ServerAddress::Outcome::Resolved:
-        break;
     }
-    if (connection.Connect(hub.socketAddress(), hub.length()) != 0) {
+    if (tlsUnverified)
+        logMessage(Warning, "DCClient::Connect(): dc_tls_verify is no: the hub's certificate is not checked");
+    if (connection.Connect(hub) != 0) {
         logMessage(Error, "DCClient::Connect(): cann't connect to requested address");
         return false;
     }
@@ -287,7 +288,7 @@ std::optional<DCClient::Clock::duration> DCClient::nextWakeIn() const {
         return side.untilNextAttempt(Clock::now());
     // A link that closed while the side still counts as up: the next
     // getMessage says so.
-    if (!connection.isConnected())
+    if (!connection.isConnected() || connection.hasPendingInput())
         return Clock::duration::zero();
     if (side.is(LinkState::InChannel))
         return std::max(Clock::duration::zero(), lastActivityAt + silenceBeforeKeepAlive() - Clock::now());
@@ -299,6 +300,10 @@ bool DCClient::isConnected() const { return side.is(LinkState::InChannel); }
 const DCConfig& DCClient::getConfig() const { return settings; }
 
 int DCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set); }
+
+int DCClient::addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const {
+    return connection.addToFdSets(readable, writable, wantInput);
+}
 
 bool DCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
 

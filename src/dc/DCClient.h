@@ -51,6 +51,8 @@ public:
     // The settings in use; the nick is the one the hub accepted.
     const DCConfig& getConfig() const;
     int addToFdSet(fd_set* set) const;
+    // The socket in the sets the relay loop waits on, as Connection puts it.
+    int addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const;
     bool hasQueuedOutput() const;
     std::size_t queuedOutputBytes() const;
     void flushOutput();
@@ -88,6 +90,7 @@ private:
     DCConfig settings;           // the settings in use
     std::string configuredNick;  // where the nick starts over
     DCConnection connection;     // the hub link
+    bool tlsUnverified = false;  // TLS without certificate checks: said at every connect
     SideState side;              // down, logging in, or in the main chat
     int nickRetries = 0;         // "_" added to the configured nick so far
     std::string lastCommand;     // the hub's last command on this link

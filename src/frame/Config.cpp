@@ -42,6 +42,14 @@ const ConfigKey configKeys[] = {
     STRING_KEY(dc_encoding, dc.),
     STRING_KEY(ignore_nicks, ),
     INT_KEY(irc_queue_max_age, irc.),
+    STRING_KEY(irc_tls, irc.),
+    STRING_KEY(irc_tls_verify, irc.),
+    STRING_KEY(irc_tls_cert, irc.),
+    STRING_KEY(irc_sasl_user, irc.),
+    STRING_KEY(irc_sasl_password, irc.),
+    STRING_KEY(irc_channel_key, irc.),
+    STRING_KEY(dc_tls, dc.),
+    STRING_KEY(dc_tls_verify, dc.),
     {"", 0, nullptr, nullptr},
 };
 

@@ -9,7 +9,7 @@
 
 // The IRC side's settings; each field bears the name of its key.
 struct IRCConfig {
-    std::string irc_server = "127.0.0.1";       // host name or dotted IPv4 address
+    std::string irc_server = "127.0.0.1";       // host name, IPv4 or IPv6 address
     std::int32_t irc_port = 6667;                // TCP port of the server
     std::string irc_channel = "#chat";          // the one channel joined and relayed
     std::string irc_nick = "brivox";            // the bot's nick
@@ -19,11 +19,17 @@ struct IRCConfig {
     std::int32_t irc_burst_lines = 5;            // chat lines that may go to the server at once
     std::int32_t irc_line_interval = 2000;       // ms until one more may go; 0: no pacing
     std::int32_t irc_queue_max_age = 120;        // s a chat line may wait for its turn; 0: no limit
+    std::string irc_tls = "no";                  // yes: TLS from the first byte
+    std::string irc_tls_verify = "yes";          // no: accept any certificate
+    std::string irc_tls_cert;                    // our certificate and key (PEM); empty: none
+    std::string irc_sasl_user;                   // set: SASL log-in before the welcome
+    std::string irc_sasl_password;               // PLAIN; empty with a certificate: EXTERNAL
+    std::string irc_channel_key;                 // sent with every JOIN when set
 };
 
 // The hub side's settings.
 struct DCConfig {
-    std::string dc_server = "127.0.0.1";        // host name or dotted IPv4 address
+    std::string dc_server = "127.0.0.1";        // host name, IPv4 or IPv6 address
     std::int32_t dc_port = 411;                  // TCP port of the hub
     std::string dc_nick = "brivox";             // the bot's nick on the hub
     std::string dc_pass;                         // password sent when the hub asks
@@ -33,6 +39,8 @@ struct DCConfig {
     std::string dc_email = "brivox@example.invalid";  // e-mail text in $MyINFO
     std::string dc_share_size = "1073741825";   // share size, kept as decimal text
     std::string dc_encoding = "UTF-8";          // the hub's character set, as iconv names it
+    std::string dc_tls = "no";                   // yes: TLS from the first byte
+    std::string dc_tls_verify = "yes";           // no: accept any certificate
 };
 
 // A configuration file is a few dozen lines; far beyond this it is not one.

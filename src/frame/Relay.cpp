@@ -104,11 +104,9 @@ void Relay::waitForTraffic() {
     fd_set writable;
     FD_ZERO(&readable);
     FD_ZERO(&writable);
-    const int ircRead = congested(dc) ? -1 : irc.addToFdSet(&readable);
-    const int dcRead = congested(irc) ? -1 : dc.addToFdSet(&readable);
-    const int ircWrite = irc.hasQueuedOutput() ? irc.addToFdSet(&writable) : -1;
-    const int dcWrite = dc.hasQueuedOutput() ? dc.addToFdSet(&writable) : -1;
-    highestDescriptor = std::max({highestDescriptor, ircRead, dcRead, ircWrite, dcWrite});
+    const int ircSocket = irc.addToFdSets(&readable, &writable, !congested(dc));
+    const int dcSocket = dc.addToFdSets(&readable, &writable, !congested(irc));
+    highestDescriptor = std::max({highestDescriptor, ircSocket, dcSocket});
     timeval storage;
     // Errors and interruptions (a SIGHUP, a stop) just start the next pass.
     selectUnlessStopping(highestDescriptor + 1, &readable, &writable, waitLimit(storage));

@@ -24,6 +24,10 @@ constexpr std::size_t kMaxTextBytes = 255;
 constexpr std::size_t kMaxChannelBytes = 200;
 // A channel name ends at a space, a comma or a BEL.
 constexpr std::string_view kChannelBreakers{"\0\r\n ,\a", 6};
+// A key is one word of JOIN's key list.
+constexpr std::string_view kKeyBreakers{"\0\r\n ,", 5};
+// A SASL PLAIN payload separates its fields with NUL; base64 carries the rest.
+constexpr std::string_view kSaslBreakers{"\0", 1};
 
 std::string firstSettingProblem(const IRCConfig& config) {
     return settingProblem({
@@ -33,7 +37,20 @@ std::string firstSettingProblem(const IRCConfig& config) {
         {"irc_channel", config.irc_channel, kChannelBreakers, kMaxChannelBytes},
         {"irc_realname", config.irc_realname, kLineBreaksAndNul, kMaxTextBytes},
         {"irc_server", config.irc_server, kWordBreakers, kMaxTextBytes},
+        {"irc_channel_key", config.irc_channel_key, kKeyBreakers, kMaxTextBytes},
+        {"irc_sasl_user", config.irc_sasl_user, kSaslBreakers, kMaxTextBytes},
+        {"irc_sasl_password", config.irc_sasl_password, kSaslBreakers, kMaxTextBytes},
     });
+}
+
+// SASL needs a user, and either a password (PLAIN) or a client certificate
+// (EXTERNAL).
+std::string saslProblem(const IRCConfig& config) {
+    if (config.irc_sasl_user.empty() && !config.irc_sasl_password.empty())
+        return "irc_sasl_password is set without irc_sasl_user";
+    if (!config.irc_sasl_user.empty() && config.irc_sasl_password.empty() && config.irc_tls_cert.empty())
+        return "irc_sasl_user needs irc_sasl_password, or irc_tls_cert for EXTERNAL";
+    return std::string();
 }
 
 }  // namespace
@@ -68,11 +85,20 @@ bool IRCClient::setConfig(const IRCConfig& config) {
         return false;
     if (config.irc_burst_lines < 1 || config.irc_line_interval < 0 || config.irc_queue_max_age < 0)
         return false;
-    const std::string problem = firstSettingProblem(config);
+    TlsSettings tls;
+    std::string problem = firstSettingProblem(config);
+    if (problem.empty())
+        problem = saslProblem(config);
+    if (problem.empty())
+        problem = tlsSettingsProblem({"irc", config.irc_tls, config.irc_tls_verify, config.irc_tls_cert,
+                                      config.irc_server},
+                                     tls);
     if (!problem.empty()) {
         logMessage(Error, "IRCClient::setConfig(): " + problem);
         return false;
     }
+    connection.useTls(tls);
+    tlsUnverified = tls.enabled && !tls.verify;
     settings = config;
     configuredNick = config.irc_nick;
     resetPacer();
@@ -81,18 +107,14 @@ bool IRCClient::setConfig(const IRCConfig& config) {
 
 bool IRCClient::openLink() {
     const ServerAddress server = ServerAddress::resolve(settings.irc_server, settings.irc_port);
-    switch (server.outcome) {
-    case ServerAddress::Outcome::NameNotFound:
+    if (server.outcome == ServerAddress::Outcome::NameNotFound) {
         logMessage(Error, "Can not resolve name \"" + settings.irc_server + "\"");
         logMessage(Error, "IRCClient::Connect(): gethostbyname(3) failed: " + server.resolverError);
         return false;
-    case ServerAddress::Outcome::NotIPv4:
-        logMessage(Error, "IRCClient::Connect(): unknown address family");
-        return false;
-    case ServerAddress::Outcome::Resolved:
-        break;
     }
-    if (connection.Connect(server.socketAddress(), server.length()) != 0) {
+    if (tlsUnverified)
+        logMessage(Warning, "IRCClient::Connect(): irc_tls_verify is no: the server's certificate is not checked");
+    if (connection.Connect(server) != 0) {
         logMessage(Error, "IRCClient::Connect(): cann't connect to requested address");
         return false;
     }
@@ -112,8 +134,11 @@ bool IRCClient::Connect() {
     noteOwnPrefix();
     heard();
     resetPacer();
+    sasl.reset();
+    if (!settings.irc_sasl_user.empty())
+        sasl.emplace(settings.irc_sasl_user, settings.irc_sasl_password);
     connection.setDeadline(side.attemptStartedAt() + Connection::waitLimit());
-    const bool sent = openLink() &&
+    const bool sent = openLink() && (!sasl || sendRegistrationLine(SaslLogin::openingLine())) &&
                       (settings.irc_password.empty() || sendRegistrationLine("PASS " + settings.irc_password)) &&
                       sendRegistrationLine("NICK " + settings.irc_nick) &&
                       sendRegistrationLine("USER " + settings.irc_username + " 0 * :" + settings.irc_realname);
@@ -163,6 +188,10 @@ void IRCClient::follow(const std::string& line) {
     const bool registering = side.is(LinkState::LoggingIn);
     if (registering)
         lastHeard.assign(line, 0, kMaxQuotedPeerText + 1);
+    if (registering && sasl && !sasl->done() && SaslLogin::handles(command)) {
+        followSasl(parseIRCMessage(line), line);
+        return;
+    }
     const auto dispatch = [&](const auto& handlers) {
         for (const Handler& handler : handlers)
             if (command == handler.command) {
@@ -175,6 +204,21 @@ void IRCClient::follow(const std::string& line) {
         return;
     if (!registering && awaitsJoinAnswer() && isErrorReply(command) && refusesOurJoin(parseIRCMessage(line)))
         onJoinRefused(line);
+}
+
+// The server holds the welcome back until the exchange ends with CAP END.
+void IRCClient::followSasl(const IRCMessage& message, const std::string& line) {
+    std::vector<std::string> replies;
+    const SaslLogin::Progress progress = sasl->onMessage(message, line, replies);
+    for (const std::string& reply : replies)
+        connection.writeMessage(reply);
+    if (progress == SaslLogin::Progress::Done)
+        logMessage(Notice, std::string("SASL ") + sasl->mechanism() + " log-in as " + settings.irc_sasl_user +
+                               " accepted");
+    else if (progress == SaslLogin::Progress::Failed) {
+        logMessage(Error, "IRCClient: SASL log-in as " + settings.irc_sasl_user + " failed: " + sasl->failure());
+        giveUpLogIn("");
+    }
 }
 
 // The welcome names us as the server knows us (it may have cut the nick).
@@ -280,7 +324,8 @@ bool IRCClient::isOurChannel(const std::string& channel) const {
 // JOIN goes out at once, not behind queued chat. Should neither a
 // confirmation nor a refusal come, the schedule has the next try ready.
 void IRCClient::joinChannel() {
-    connection.writeMessage("JOIN " + settings.irc_channel);
+    connection.writeMessage("JOIN " + settings.irc_channel +
+                            (settings.irc_channel_key.empty() ? std::string() : " " + settings.irc_channel_key));
     joinSchedule.failed(Clock::now());
 }
 
@@ -406,7 +451,7 @@ std::optional<IRCClient::Clock::duration> IRCClient::nextWakeIn() const {
         return side.untilNextAttempt(now);
     // A link that closed while the side still counts as up: the next
     // getMessage says so.
-    if (!connection.isConnected())
+    if (!connection.isConnected() || connection.hasPendingInput())
         return Clock::duration::zero();
     if (side.is(LinkState::LoggingIn))
         return std::max(Clock::duration::zero(), loginEnd - now);
@@ -450,6 +495,10 @@ bool IRCClient::isConnected() const { return !side.is(LinkState::Down); }
 const IRCConfig& IRCClient::getConfig() const { return settings; }
 
 int IRCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set); }
+
+int IRCClient::addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const {
+    return connection.addToFdSets(readable, writable, wantInput);
+}
 
 bool IRCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
 

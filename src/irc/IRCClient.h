@@ -13,6 +13,7 @@
 #include "irc/IRCConnection.h"
 #include "irc/IRCMessage.h"
 #include "irc/LinePacer.h"
+#include "irc/SaslLogin.h"
 
 class IRCClient {
 public:
@@ -64,6 +65,8 @@ public:
     // Our prefix's length and the server's case mapping, as far as known.
     const IRCServerView& serverView() const;
     int addToFdSet(fd_set* set) const;
+    // The socket in the sets the relay loop waits on, as Connection puts it.
+    int addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const;
     // True while output waits for the socket.
     bool hasQueuedOutput() const;
     std::size_t queuedOutputBytes() const;
@@ -89,6 +92,7 @@ private:
     bool sendRegistrationLine(const std::string& line);
     bool answerIfPing(const std::string& line);
     void follow(const std::string& line);
+    void followSasl(const IRCMessage& message, const std::string& line);
     void onWelcome(const IRCMessage& message, const std::string& line);
     void onNickInUse(const IRCMessage& message, const std::string& line);
     void onNickRefused(const IRCMessage& message, const std::string& line);
@@ -126,6 +130,8 @@ private:
     std::string lastHeard;       // the server's last line during the log-in
     std::string ownUserHost;     // "!user@host" as the server shows us; empty until it has
     IRCServerView view;          // what the server told us that shapes our lines
+    std::optional<SaslLogin> sasl;  // the SASL exchange of this log-in, when configured
+    bool tlsUnverified = false;  // TLS without certificate checks: said at every connect
     Clock::time_point lastHeardAt{};             // when the server last sent a line
     std::optional<Clock::time_point> pingSentAt;  // our own PING, while unanswered
 };

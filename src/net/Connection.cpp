@@ -103,9 +103,26 @@ int Connection::addToFdSet(fd_set* set) const {
     return sockfd;
 }
 
+int Connection::addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const {
+    if (!connected)
+        return -1;
+    if (wantInput || writeWaitsForInput)
+        FD_SET(sockfd, readable);
+    if ((!outbuf.empty() && !writeWaitsForInput) || readWaitsForOutput)
+        FD_SET(sockfd, writable);
+    return sockfd;
+}
+
+bool Connection::hasPendingInput() const { return connected && tls && tls->hasPendingInput(); }
+
+void Connection::useTls(const TlsSettings& settings) { tlsSettings = settings; }
+
 void Connection::closeLink() {
     if (!connected)
         return;
+    tls.reset();
+    readWaitsForOutput = false;
+    writeWaitsForInput = false;
     close(sockfd);
     connected = false;
 }
@@ -115,6 +132,11 @@ int Connection::Disconnect() {
         return 0;
     inbuf.clear();
     outbuf.clear();
+    if (tls)
+        tls->shutdown();
+    tls.reset();
+    readWaitsForOutput = false;
+    writeWaitsForInput = false;
     connected = false;
     return close(sockfd);
 }
@@ -160,7 +182,55 @@ int Connection::Connect(const struct sockaddr* address, socklen_t length) {
     connected = true;
     if (result < 0 && !finishConnect())
         return -1;
+    if (tlsSettings.enabled && !startTls())
+        return -1;
     return 0;
+}
+
+int Connection::Connect(const ServerAddress& server) {
+    for (const ServerAddress::Endpoint& endpoint : server.endpoints) {
+        if (server.endpoints.size() > 1)
+            logMessage(Notice, "Connecting to " + ServerAddress::describe(endpoint));
+        if (Connect(endpoint.get(), endpoint.length) == 0)
+            return 0;
+        if (deadlinePassed() || stopPending())
+            break;
+    }
+    return -1;
+}
+
+// The handshake waits for the socket like the connect before it, within
+// the same bounds; a failure is the library's reason and a closed link.
+bool Connection::startTls() {
+    tls = std::make_unique<TlsSession>();
+    std::string why;
+    if (!tls->start(sockfd, tlsSettings, why)) {
+        logMessage(Error, "Connection::Connect(): TLS: " + why);
+        closeLink();
+        return false;
+    }
+    for (;;) {
+        const TlsSession::Result result = tls->handshake();
+        if (result == TlsSession::Result::Done)
+            break;
+        if (result == TlsSession::Result::Closed || result == TlsSession::Result::Failed) {
+            logMessage(Error, "Connection::Connect(): TLS handshake with " + tlsSettings.host + " failed: " +
+                                  (result == TlsSession::Result::Closed ? "the peer closed the link" : tls->failure()));
+            closeLink();
+            return false;
+        }
+        const Readiness readiness = waitUntil(result == TlsSession::Result::WantWrite);
+        if (readiness == Readiness::TimedOut && !deadlinePassed())
+            logMessage(Error, "Connection::Connect(): TLS handshake with " + tlsSettings.host + " timed out after " +
+                                  std::to_string(currentWaitLimit.count()) + " ms");
+        if (readiness != Readiness::Ready) {
+            closeLink();
+            return false;
+        }
+    }
+    logMessage(Notice, "TLS with " + tlsSettings.host + ": " + tls->describe() +
+                           (tlsSettings.verify ? ", certificate verified" : ", certificate not verified"));
+    return true;
 }
 
 // Waits for a connect in progress to end; on failure the socket is closed.
@@ -195,30 +265,21 @@ void Connection::_read() {
         return;
     char buffer[4096];
     for (std::size_t taken = 0; taken < kMaxReadAtOnce && inbuf.size() < kMaxBufferedInput;) {
-        const ssize_t got = read(sockfd, buffer, sizeof buffer);
-        if (got > 0) {
-            inbuf.append(buffer, static_cast<std::size_t>(got));
-            taken += static_cast<std::size_t>(got);
+        std::size_t got = 0;
+        switch (receive(buffer, sizeof buffer, got)) {
+        case Transfer::Moved:
+            inbuf.append(buffer, got);
+            taken += got;
             if (logEnabled(Debug))
                 logMessage(Debug, trafficLine("from ", sockfd, std::string_view(buffer, got)));
             continue;
-        }
-        if (got == 0) {
+        case Transfer::Blocked:
+            return;
+        case Transfer::Ended:
+        case Transfer::Failed:
             closeLink();
             return;
         }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return;
-        // Any other read error leaves a dead socket that select would report
-        // as readable for ever: end the link like a reset.
-        if (errno == ECONNRESET)
-            logMessage(Notice, "Connection::_read():", true);
-        else
-            logMessage(Notice, "Connection::_read(): read(2) failed:", true);
-        closeLink();
-        return;
     }
 }
 
@@ -227,28 +288,94 @@ void Connection::_write() {
         return;
     while (!outbuf.empty()) {
         const std::string_view pending = outbuf.view();
-        const ssize_t written = sendBytes(sockfd, pending.data(), pending.size());
-        if (written >= 0) {
-            if (logEnabled(Debug))
-                logMessage(Debug, trafficLine("to ", sockfd, pending.substr(0, written)));
-            outbuf.consume(static_cast<std::size_t>(written));
+        std::size_t sent = 0;
+        const Transfer transfer = transmit(pending.data(), pending.size(), sent);
+        if (transfer == Transfer::Blocked)
+            break;
+        if (transfer != Transfer::Moved) {
+            closeLink();
+            return;
+        }
+        if (logEnabled(Debug))
+            logMessage(Debug, trafficLine("to ", sockfd, pending.substr(0, sent)));
+        outbuf.consume(sent);
+    }
+    if (outbuf.size() > kMaxUnsentOutput)
+        dropOverLimit("Connection::_write()", "unsent output", outbuf.size(), kMaxUnsentOutput);
+}
+
+Connection::Transfer Connection::receive(char* buffer, std::size_t size, std::size_t& got) {
+    if (tls) {
+        readWaitsForOutput = false;
+        return tlsTransfer(tls->read(buffer, size, got), true);
+    }
+    for (;;) {
+        const ssize_t result = read(sockfd, buffer, size);
+        if (result > 0) {
+            got = static_cast<std::size_t>(result);
+            return Transfer::Moved;
+        }
+        if (result == 0)
+            return Transfer::Ended;
+        if (errno == EINTR)
             continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return Transfer::Blocked;
+        // Any other read error leaves a dead socket that select would report
+        // as readable for ever: end the link like a reset.
+        if (errno == ECONNRESET)
+            logMessage(Notice, "Connection::_read():", true);
+        else
+            logMessage(Notice, "Connection::_read(): read(2) failed:", true);
+        return Transfer::Failed;
+    }
+}
+
+Connection::Transfer Connection::transmit(const char* bytes, std::size_t size, std::size_t& sent) {
+    if (tls) {
+        writeWaitsForInput = false;
+        return tlsTransfer(tls->write(bytes, size, sent), false);
+    }
+    for (;;) {
+        const ssize_t result = sendBytes(sockfd, bytes, size);
+        if (result >= 0) {
+            sent = static_cast<std::size_t>(result);
+            return Transfer::Moved;
         }
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
-            break;
+            return Transfer::Blocked;
         // A peer that has gone (EPIPE and the like) is handled as a reset, so
         // that the client sees the link closed and logs in again.
         if (errno == ECONNRESET)
             logMessage(Notice, "Connection::_write()", true);
         else
             logMessage(Notice, "Connection::_write(): write(2) failed", true);
-        closeLink();
-        return;
+        return Transfer::Failed;
     }
-    if (outbuf.size() > kMaxUnsentOutput)
-        dropOverLimit("Connection::_write()", "unsent output", outbuf.size(), kMaxUnsentOutput);
+}
+
+// TLS may have to write to go on reading (or read to go on writing); the
+// flags tell the relay loop which readiness to wait for.
+Connection::Transfer Connection::tlsTransfer(TlsSession::Result result, bool reading) {
+    switch (result) {
+    case TlsSession::Result::Done:
+        return Transfer::Moved;
+    case TlsSession::Result::WantRead:
+        writeWaitsForInput = !reading;
+        return Transfer::Blocked;
+    case TlsSession::Result::WantWrite:
+        readWaitsForOutput = reading;
+        return Transfer::Blocked;
+    case TlsSession::Result::Closed:
+        return Transfer::Ended;
+    case TlsSession::Result::Failed:
+        break;
+    }
+    logMessage(Notice, std::string(reading ? "Connection::_read(): TLS: " : "Connection::_write(): TLS: ") +
+                           tls->failure());
+    return Transfer::Failed;
 }
 
 void Connection::dropOverLimit(const char* operation, const char* what, std::size_t size,
@@ -295,7 +422,7 @@ bool Connection::waitMessage(std::string& out) {
             return true;
         if (!connected)
             return false;
-        if (waitUntil(false) != Readiness::Ready) {
+        if (waitUntil(readWaitsForOutput) != Readiness::Ready) {
             giveUpWaiting("Connection::waitMessage(): no message from descriptor " + std::to_string(sockfd));
             return false;
         }
@@ -311,7 +438,7 @@ bool Connection::sendMessage(const std::string& message) {
     if (writable)
         writeMessage(message);
     while (writable && connected && !outbuf.empty()) {
-        writable = waitUntil(true) == Readiness::Ready;
+        writable = waitUntil(!writeWaitsForInput) == Readiness::Ready;
         if (writable)
             _write();
     }

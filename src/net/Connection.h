@@ -1,14 +1,18 @@
-// A TCP client connection with an input and an output buffer, shared by both
-// protocol sides. Subclasses supply the framing (readMessage, writeMessage).
+// A TCP client connection, TLS when asked for, with an input and an output
+// buffer, shared by both protocol sides. Subclasses supply the framing
+// (readMessage, writeMessage).
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <sys/select.h>
 #include <sys/socket.h>
 
 #include "net/ByteBuffer.h"
+#include "net/ServerAddress.h"
+#include "net/TlsSession.h"
 
 class Connection {
 public:
@@ -45,10 +49,22 @@ public:
 
     // Opens a new link to an already resolved address: 0, or -1 on failure.
     // A socket that cannot be created or made non-blocking ends the process.
+    // With TLS on, the handshake follows, bounded like the connect itself.
     int Connect(const struct sockaddr* address, socklen_t length);
+    // Tries the server's addresses in turn until one takes the link.
+    int Connect(const ServerAddress& server);
+    // Every later Connect wraps the link in TLS with these settings (the
+    // process must ignore SIGPIPE, as the daemon does).
+    void useTls(const TlsSettings& settings);
     bool isConnected() const;
     // Adds the socket to set and returns it, or -1 when not connected.
     int addToFdSet(fd_set* set) const;
+    // Adds the socket to readable when input is wanted (or TLS output waits
+    // for it), and to writable when output can go on once it is writable;
+    // returns the socket, or -1 when not connected.
+    int addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const;
+    // Input TLS has decrypted that the socket no longer shows as readable.
+    bool hasPendingInput() const;
     // True while bytes wait in the output buffer for the socket.
     bool hasQueuedOutput() const;
     // How many: 0 when not connected.
@@ -95,6 +111,12 @@ protected:
 
 private:
     enum class Readiness { Ready, Closed, TimedOut };
+    // How one read or write on the link went; a failure is logged already.
+    enum class Transfer { Moved, Blocked, Ended, Failed };
+    Transfer receive(char* buffer, std::size_t size, std::size_t& got);
+    Transfer transmit(const char* bytes, std::size_t size, std::size_t& sent);
+    Transfer tlsTransfer(TlsSession::Result result, bool reading);
+    bool startTls();
     Readiness waitUntil(bool forWriting);
     bool finishConnect();
     // Closes the link after a blocking wait timed out, saying so unless the
@@ -103,4 +125,8 @@ private:
 
     std::chrono::steady_clock::time_point deadline;  // no blocking wait goes past it
     bool outputHeld = false;                         // writeMessage only queues
+    TlsSettings tlsSettings;                         // applied at each Connect
+    std::unique_ptr<TlsSession> tls;                 // while a TLS link is open
+    bool readWaitsForOutput = false;                 // TLS must write before it reads on
+    bool writeWaitsForInput = false;                 // TLS must read before it writes on
 };

@@ -48,15 +48,17 @@ TEST(Config, KeyTableHasItsKeysInOrderThenTheMarker) {
                               "irc_realname", "irc_channel", "dc_server", "dc_port", "dc_nick",
                               "dc_pass", "dc_description", "dc_speed", "dc_speed_val", "dc_email",
                               "dc_share_size", "logfile", "pidfile", "loglevel", "use_syslog",
-                              "irc_burst_lines", "irc_line_interval", "dc_encoding", "ignore_nicks", "irc_queue_max_age"};
+                              "irc_burst_lines", "irc_line_interval", "dc_encoding", "ignore_nicks", "irc_queue_max_age",
+                              "irc_tls", "irc_tls_verify", "irc_tls_cert", "irc_sasl_user", "irc_sasl_password",
+                              "irc_channel_key", "dc_tls", "dc_tls_verify"};
     std::size_t i = 0;
     for (; configKeys[i].type != 0; ++i) {
-        ASSERT_LT(i, 25u);
+        ASSERT_LT(i, 33u);
         EXPECT_STREQ(configKeys[i].key, expected[i]);
         EXPECT_EQ(configKeys[i].type == 'i', configKeys[i].intField != nullptr);
         EXPECT_EQ(configKeys[i].type == 's', configKeys[i].stringField != nullptr);
     }
-    EXPECT_EQ(i, 25u);
+    EXPECT_EQ(i, 33u);
 }
 
 TEST(Config, EveryKeyFillsItsField) {
@@ -66,7 +68,9 @@ TEST(Config, EveryKeyFillsItsField) {
         "dc_port = 412\ndc_nick = dn\ndc_pass = dp\ndc_description = dd\ndc_speed = DSL\n"
         "dc_speed_val = 5\ndc_email = e@x\ndc_share_size = 99\nlogfile = /l\npidfile = /p\n"
         "loglevel = 63\nuse_syslog = 1\nirc_burst_lines = 3\nirc_line_interval = 0\n"
-        "dc_encoding = CP1251\nignore_nicks = x,y\nirc_queue_max_age = 30\n");
+        "dc_encoding = CP1251\nignore_nicks = x,y\nirc_queue_max_age = 30\nirc_tls = yes\n"
+        "irc_tls_verify = no\nirc_tls_cert = /c.pem\nirc_sasl_user = su\nirc_sasl_password = sp\n"
+        "irc_channel_key = k\ndc_tls = on\ndc_tls_verify = off\n");
     EXPECT_EQ(c.irc.irc_server, "irc.example.org");
     EXPECT_EQ(c.irc.irc_port, 7000);
     EXPECT_EQ(c.irc.irc_nick, "n");
@@ -92,7 +96,15 @@ TEST(Config, EveryKeyFillsItsField) {
     EXPECT_EQ(c.dc.dc_encoding, "CP1251");
     EXPECT_EQ(c.ignore_nicks, "x,y");
     EXPECT_EQ(c.irc.irc_queue_max_age, 30);
-    EXPECT_EQ(c.rawValues.size(), 25u);
+    EXPECT_EQ(c.irc.irc_tls, "yes");
+    EXPECT_EQ(c.irc.irc_tls_verify, "no");
+    EXPECT_EQ(c.irc.irc_tls_cert, "/c.pem");
+    EXPECT_EQ(c.irc.irc_sasl_user, "su");
+    EXPECT_EQ(c.irc.irc_sasl_password, "sp");
+    EXPECT_EQ(c.irc.irc_channel_key, "k");
+    EXPECT_EQ(c.dc.dc_tls, "on");
+    EXPECT_EQ(c.dc.dc_tls_verify, "off");
+    EXPECT_EQ(c.rawValues.size(), 33u);
 }
 
 TEST(Config, EmptyAndCommentOnlyFilesKeepDefaults) {
@@ -245,7 +257,7 @@ TEST(Config, TheSampleFileNamesEveryKeyInTableOrderWithItsDefault) {
     }
     const Config loaded = loadText(uncommented);
     const Config defaults;
-    EXPECT_EQ(loaded.rawValues.size(), 25u);
+    EXPECT_EQ(loaded.rawValues.size(), 33u);
     EXPECT_EQ(loaded.irc.irc_queue_max_age, defaults.irc.irc_queue_max_age);
     EXPECT_EQ(loaded.dc.dc_encoding, defaults.dc.dc_encoding);
     EXPECT_EQ(loaded.ignore_nicks, defaults.ignore_nicks);
@@ -271,4 +283,8 @@ TEST(Config, TheSampleFileNamesEveryKeyInTableOrderWithItsDefault) {
     EXPECT_EQ(loaded.pidfile, defaults.pidfile);
     EXPECT_EQ(loaded.loglevel, defaults.loglevel);
     EXPECT_EQ(loaded.use_syslog, defaults.use_syslog);
+    EXPECT_EQ(loaded.irc.irc_tls, defaults.irc.irc_tls);
+    EXPECT_EQ(loaded.irc.irc_tls_verify, defaults.irc.irc_tls_verify);
+    EXPECT_EQ(loaded.dc.dc_tls, defaults.dc.dc_tls);
+    EXPECT_EQ(loaded.dc.dc_tls_verify, defaults.dc.dc_tls_verify);
 }

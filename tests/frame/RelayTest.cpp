@@ -9,8 +9,11 @@
 #include "Eventually.h"
 #include "RelayHarness.h"
 #include "ScriptedIrcServer.h"
+#include "TestCertificates.h"
+#include "TlsFront.h"
 #include "dc/DCClient.h"
 #include "irc/LinePacer.h"
+#include "net/TlsSession.h"
 
 namespace {
 
@@ -549,4 +552,55 @@ TEST_F(ScriptedPeersTest, AFloodFromOneSideDoesNotHoldUpTheOther) {
     std::printf("the hub line waited %.3f s behind the flood\n", std::chrono::duration<double>(waited).count());
     EXPECT_LT(waited, std::chrono::seconds(1));
     EXPECT_TRUE(brivox.running());
+}
+
+namespace {
+
+// One line each way between alice and the hub, as every bridge must carry it.
+void expectChatBothWays(RelayHarness& relay, const std::string& text) {
+    relay.alice->say("#chat", text);
+    EXPECT_EQ(relay.hub.readChat(), "<brivox> <alice> " + text);
+    relay.hub.userSays("carol", text);
+    const std::string line = relay.alice->waitFor("PRIVMSG #chat");
+    EXPECT_EQ(line.substr(line.find(" :") + 2), "<carol> " + text);
+}
+
+}  // namespace
+
+// TLS to ngircd's TLS port and to a hub behind TLS, both certificates checked
+// against the trust store, which here holds the test's own authority.
+TEST(RelayNetworks, TlsToBothPeersWithTheirCertificatesChecked) {
+    if (!NgircdRunner::available() || !TlsSession::available() || !TestCertificates::available() ||
+        !TlsFront::available())
+        GTEST_SKIP() << "needs ngircd, a TLS build, openssl and socat";
+    TestCertificates certificates;
+    RelayPeers peers;
+    peers.irc.tls = &certificates;
+    RelayHarness relay(peers);
+    TlsFront hubFront(relay.hub.port(), certificates);
+    setenv("SSL_CERT_FILE", certificates.authority().c_str(), 1);
+    relay.start("irc_tls = yes\nirc_port = " + std::to_string(relay.ircServer.tlsPort()) +
+                "\ndc_tls = yes\ndc_server = localhost\ndc_port = " + std::to_string(hubFront.port()) + "\n");
+    unsetenv("SSL_CERT_FILE");
+    expectChatBothWays(relay, "sealed | $ caf\xc3\xa9");
+    EXPECT_TRUE(relay.brivox.waitForStderr("TLS with 127.0.0.1: TLSv1."));
+    EXPECT_TRUE(relay.brivox.waitForStderr("TLS with localhost: TLSv1."));
+    EXPECT_EQ(relay.brivox.stderrText().find("not verified"), std::string::npos);
+}
+
+// ngircd and the hub on ::1 only as far as brivox knows, and a channel with
+// a key, which the bot gives with its JOIN.
+TEST(RelayNetworks, Ipv6ToBothPeersAndIntoAKeyedChannel) {
+    if (!NgircdRunner::available())
+        GTEST_SKIP() << "ngircd is not installed";
+    RelayPeers peers;
+    peers.irc.ipv6 = true;
+    peers.hubOnIpv6 = true;
+    RelayHarness relay(peers);
+    relay.alice->sendLine("MODE #chat +k sesame");
+    relay.alice->waitFor("MODE #chat +k");
+    relay.start("irc_server = ::1\ndc_server = ::1\nirc_channel_key = sesame\n");
+    expectChatBothWays(relay, "over IPv6");
+    EXPECT_NE(relay.ircServer.log().find("User \"brivox!~brivox@[0::1]\" registered"), std::string::npos)
+        << relay.ircServer.log();
 }

@@ -3,6 +3,8 @@
 // settings a client accepts hold nothing that breaks a protocol line; a
 // Translator that accepts a channel relays a message to it without throwing
 // (a NUL in irc_channel once ended the daemon on its first channel line).
+// A certificate file the settings name is read only when it is a regular
+// file, so a device named there cannot hang the run.
 #include <string>
 #include <unistd.h>
 
@@ -35,6 +37,9 @@ void checkIrcSettings(const IRCConfig& irc) {
     for (const std::string* value : {&irc.irc_nick, &irc.irc_username, &irc.irc_password, &irc.irc_channel})
         FUZZ_CHECK(!holdsAny(*value, std::string_view("\0\r\n ", 4)), "an accepted IRC word breaks no line");
     FUZZ_CHECK(!holdsAny(irc.irc_channel, ",\a"), "an accepted channel is one channel");
+    FUZZ_CHECK(!holdsAny(irc.irc_channel_key, std::string_view("\0\r\n ,", 5)), "an accepted key is one JOIN word");
+    FUZZ_CHECK(!holdsAny(irc.irc_sasl_user + irc.irc_sasl_password, std::string_view("\0", 1)),
+               "an accepted SASL identity keeps PLAIN's fields apart");
     FUZZ_CHECK(irc.irc_channel.size() <= 200 && irc.irc_nick.size() <= 64, "accepted values fit a line");
 }
 

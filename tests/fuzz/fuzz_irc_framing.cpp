@@ -2,7 +2,9 @@
 // socketpair. Properties: the lines read are exactly the input's CR LF-ended
 // lines, in order, less those longer than the protocol allows; every line
 // written goes out as one line of at most 512 bytes with its CR LF, with no
-// other CR or LF in it.
+// other CR or LF in it. The lines read also go through the SASL exchange
+// of a registration, whose answers must be lines of the same kind, and which
+// never counts as done without the server's word for it.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 
 #include "FuzzCheck.h"
 #include "irc/IRCConnection.h"
+#include "irc/SaslLogin.h"
 
 namespace {
 
@@ -58,6 +61,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (connection.readMessage(line))
         read.push_back(line);
     FUZZ_CHECK(read == linesOf(input), "the lines read are the input's lines");
+
+    SaslLogin sasl("bridge", input.size() % 2 ? std::string("secret") : std::string());
+    for (const std::string& serverLine : read) {
+        if (!SaslLogin::handles(ircCommandOf(serverLine)))
+            continue;
+        const IRCMessage message = parseIRCMessage(serverLine);
+        std::vector<std::string> replies;
+        const SaslLogin::Progress progress = sasl.onMessage(message, serverLine, replies);
+        FUZZ_CHECK(replies.size() <= 2, "one server line is answered with at most two lines");
+        for (const std::string& reply : replies)
+            FUZZ_CHECK(reply.size() <= 510 && !holdsAny(reply, std::string_view("\0\r\n", 3)),
+                       "a SASL answer is one line");
+        if (progress == SaslLogin::Progress::Done) {
+            FUZZ_CHECK(message.command == "903" || message.command == "907", "done only on the server's word");
+            break;
+        }
+        if (progress == SaslLogin::Progress::Failed) {
+            FUZZ_CHECK(!sasl.failure().empty(), "a failure says why");
+            break;
+        }
+    }
 
     const std::size_t written = std::min<std::size_t>(read.size(), 20);
     for (std::size_t i = 0; i < written; ++i)

@@ -5,6 +5,7 @@
 #include "ScriptedIrcServer.h"
 #include "frame/Log.h"
 #include "irc/IRCClient.h"
+#include "net/TlsSession.h"
 
 namespace {
 
@@ -110,7 +111,15 @@ TEST_F(IRCClientTest, SetConfigRefusesMissingSettingsBadPortsAndBytesTheWireCann
                        +[](IRCConfig& c) { c.irc_password = "pass\r\nQUIT"; },
                        +[](IRCConfig& c) { c.irc_username = "a\nb"; },
                        +[](IRCConfig& c) { c.irc_realname = std::string(1024 * 1024, 'r'); },
-                       +[](IRCConfig& c) { c.irc_channel = "#" + std::string(200, 'c'); }}) {
+                       +[](IRCConfig& c) { c.irc_channel = "#" + std::string(200, 'c'); },
+                       +[](IRCConfig& c) { c.irc_channel_key = "two words"; },
+                       +[](IRCConfig& c) { c.irc_tls = "maybe"; },
+                       +[](IRCConfig& c) { c.irc_tls_verify = "perhaps"; },
+                       +[](IRCConfig& c) { c.irc_tls_cert = "/dev/null"; },
+                       +[](IRCConfig& c) { c.irc_tls = "yes", c.irc_tls_cert = BRIVOX_SOURCE_DIR "/README.md"; },
+                       +[](IRCConfig& c) { c.irc_tls = "yes", c.irc_tls_cert = "/dev/zero"; },
+                       +[](IRCConfig& c) { c.irc_sasl_user = "bridge"; },
+                       +[](IRCConfig& c) { c.irc_sasl_password = "secret"; }}) {
         IRCConfig bad = good;
         bad.irc_nick = "other";
         spoil(bad);
@@ -119,6 +128,15 @@ TEST_F(IRCClientTest, SetConfigRefusesMissingSettingsBadPortsAndBytesTheWireCann
     }
     EXPECT_TRUE(log.contains("IRCClient::setConfig(): irc_channel holds \"\\x00\", which the protocol does not allow there"));
     EXPECT_TRUE(log.contains("IRCClient::setConfig(): irc_realname is 1048576 bytes long; at most 255 fit"));
+    EXPECT_TRUE(log.contains("IRCClient::setConfig(): irc_tls is \"maybe\"; it takes yes or no"));
+    EXPECT_TRUE(log.contains("IRCClient::setConfig(): irc_tls_cert is set, but irc_tls is no"));
+    if (TlsSession::available()) {
+        EXPECT_TRUE(log.contains("IRCClient::setConfig(): irc_tls_cert \"" BRIVOX_SOURCE_DIR "/README.md\" cannot be used: "));
+        EXPECT_TRUE(log.contains("IRCClient::setConfig(): irc_tls_cert \"/dev/zero\" is not a regular file"));
+    } else {
+        EXPECT_TRUE(log.contains("IRCClient::setConfig(): irc_tls is yes, but brivox was built without TLS"));
+    }
+    EXPECT_TRUE(log.contains("IRCClient::setConfig(): irc_sasl_user needs irc_sasl_password, or irc_tls_cert for EXTERNAL"));
     IRCConfig optional = good;
     optional.irc_realname = "";
     optional.irc_password = "";
@@ -465,4 +483,58 @@ TEST_F(IRCClientTest, ASilentServerIsPingedAndGivenUpWhenItStaysSilent) {
     Connection::setWaitLimit(Connection::kDefaultWaitLimit);
     EXPECT_TRUE(down);
     EXPECT_TRUE(log.contains("IRCClient: no data from the server within 300 ms of our PING; the link is dead"));
+}
+
+// The exchange a server with SASL expects, byte for byte, with the key of a
+// keyed channel on the JOIN; then the answers that end an attempt: a refused
+// password, and a server that offers no SASL.
+TEST_F(IRCClientTest, SaslPlainLogsInBeforeTheWelcomeAndItsFailuresEndTheAttempt) {
+    LogCapture log;
+    IRCConfig config = settings();
+    config.irc_sasl_user = "bridge";
+    config.irc_sasl_password = "s3cret pass";
+    config.irc_channel_key = "k3y";
+    const auto openExchange = [&](const std::string& capabilities) {
+        ASSERT_TRUE(client.Connect());
+        server.accept();
+        EXPECT_EQ(server.readLine(), "CAP LS 302");
+        EXPECT_EQ(server.readLine(), "NICK brivox");
+        EXPECT_EQ(server.readLine(), "USER brivox 0 * :brivox gate bot");
+        server.sendLine(":irc.scripted CAP * LS * :multi-prefix away-notify");
+        server.sendLine(":irc.scripted CAP * LS :" + capabilities);
+        pumpUntil(" LS :");
+    };
+    const auto authenticate = [&] {
+        EXPECT_EQ(server.readLine(), "CAP REQ :sasl");
+        server.sendLine(":irc.scripted CAP * ACK :sasl");
+        pumpUntil(" ACK ");
+        EXPECT_EQ(server.readLine(), "AUTHENTICATE PLAIN");
+        server.sendLine("AUTHENTICATE +");
+        pumpUntil("AUTHENTICATE");
+        EXPECT_EQ(server.readLine(), "AUTHENTICATE YnJpZGdlAGJyaWRnZQBzM2NyZXQgcGFzcw==");
+    };
+    ASSERT_TRUE(client.setConfig(config));
+    openExchange("sasl=PLAIN,EXTERNAL server-time");
+    authenticate();
+    server.sendLine(":irc.scripted 900 brivox brivox!bot@host bridge :You are now logged in as bridge");
+    server.sendLine(":irc.scripted 903 brivox :SASL authentication successful");
+    pumpUntil(" 903 ");
+    EXPECT_EQ(server.readLine(), "CAP END");
+    EXPECT_TRUE(log.contains("SASL PLAIN log-in as bridge accepted\n"));
+    server.sendLine(":irc.scripted 001 brivox :Welcome");
+    pumpUntil(" 001 ");
+    EXPECT_EQ(server.readLine(), "JOIN #chat k3y");
+
+    openExchange("sasl");
+    authenticate();
+    server.sendLine(":irc.scripted 904 brivox :SASL authentication failed");
+    EXPECT_TRUE(pumpUntilDown());
+    EXPECT_EQ(server.readLine(), "QUIT");
+    EXPECT_TRUE(log.contains("IRCClient: SASL log-in as bridge failed: the server refused the log-in: "
+                             "\"904 brivox :SASL authentication failed\"\n"));
+
+    openExchange("multi-prefix");
+    EXPECT_TRUE(pumpUntilDown());
+    EXPECT_EQ(server.readLine(), "QUIT");
+    EXPECT_TRUE(log.contains("failed: the server does not offer SASL; it offers \"multi-prefix away-notify multi-prefix\"\n"));
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <thread>
@@ -10,6 +12,8 @@
 #include "Eventually.h"
 #include "LogCapture.h"
 #include "LoopbackListener.h"
+#include "TestCertificates.h"
+#include "TlsFront.h"
 #include "frame/Log.h"
 #include "net/Connection.h"
 
@@ -312,4 +316,71 @@ int connectBeyondTheSelectLimit() {
 TEST(ConnectionLimits, DescriptorsBeyondTheSelectSetAreRefused) {
     EXPECT_EXIT(std::_Exit(connectBeyondTheSelectLimit()), ::testing::ExitedWithCode(0),
                 "does not fit in select\\(2\\) sets");
+}
+
+// A literal IPv6 address resolves without a name server; a refused address
+// is followed by the next one within the same Connect.
+TEST_F(ConnectionTest, AddressesOfBothFamiliesAreTriedInTurn) {
+    LoopbackListener v6(true);
+    ServerAddress server = ServerAddress::resolve("::1", v6.port());
+    ASSERT_EQ(server.outcome, ServerAddress::Outcome::Resolved);
+    ASSERT_EQ(server.endpoints.size(), 1u);
+    EXPECT_EQ(ServerAddress::describe(server.endpoints[0]), "[::1] port " + std::to_string(v6.port()));
+    const ServerAddress refused = ServerAddress::resolve("127.0.0.1", freeLoopbackPort());
+    server.endpoints.insert(server.endpoints.begin(), refused.endpoints[0]);
+    LogCapture log;
+    EXPECT_EQ(connection.Connect(server), 0);
+    EXPECT_EQ(log.count("Connection::Connect(): connect(2) failed: Connection refused"), 1);
+    auto peer6 = v6.accept();
+    ASSERT_NE(peer6, nullptr);
+    connection.writeMessage("over IPv6");
+    EXPECT_EQ(peer6->readUntil("\n"), "over IPv6");
+    EXPECT_EQ(ServerAddress::resolve(kUnresolvableHost, 1).outcome, ServerAddress::Outcome::NameNotFound);
+}
+
+// Megabytes each way through TLS (socat in front of the listener) arrive
+// whole, with the library's "wants read / wants write" met on the way.
+TEST_F(ConnectionTest, TlsCarriesBulkBothWaysAndItsHandshakeIsBounded) {
+    if (!TlsSession::available() || !TestCertificates::available() || !TlsFront::available())
+        GTEST_SKIP() << "built without TLS, or no openssl or socat";
+    std::signal(SIGPIPE, SIG_IGN);
+    TestCertificates certificates;
+    TlsFront front(listener.port(), certificates);
+    TlsSettings tls;
+    tls.enabled = true;
+    tls.host = "localhost";
+    setenv("SSL_CERT_FILE", certificates.authority().c_str(), 1);
+    connection.useTls(tls);
+    const int connected = connection.Connect(ServerAddress::resolve("127.0.0.1", front.port()));
+    unsetenv("SSL_CERT_FILE");
+    ASSERT_EQ(connected, 0);
+    peer = listener.accept();
+    ASSERT_NE(peer, nullptr);
+    const std::string line(1000, 'x');
+    for (int i = 0; i < 2000; ++i)
+        connection.writeMessage(line);
+    std::string received;
+    std::thread reader([&] { received = peer->readUntil("end\n", std::chrono::seconds(20)); });
+    EXPECT_TRUE(connection.sendMessage("end"));
+    reader.join();
+    EXPECT_EQ(received.size(), 2000u * 1001u);
+    std::string bulk;
+    for (int i = 0; i < 2000; ++i)
+        bulk += line + "\n";
+    std::thread writer([&] { peer->send(bulk); });
+    int lines = 0;
+    std::string out;
+    while (lines < 2000 && connection.waitMessage(out))
+        lines += out == line;
+    writer.join();
+    EXPECT_EQ(lines, 2000);
+
+    // A peer that takes the TCP link but never answers the handshake.
+    WaitLimit limit(std::chrono::milliseconds(300));
+    LogCapture log;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(connection.Connect(ServerAddress::resolve("127.0.0.1", listener.port())), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_TRUE(log.contains("Connection::Connect(): TLS handshake with localhost timed out after 300 ms"));
+    EXPECT_FALSE(connection.isConnected());
 }

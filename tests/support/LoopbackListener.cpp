@@ -1,26 +1,37 @@
 #include "LoopbackListener.h"
 
+#include "Eventually.h"
+
 #include <arpa/inet.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
 
-LoopbackListener::LoopbackListener() {
-    fd = socket(AF_INET, SOCK_STREAM, 0);
+LoopbackListener::LoopbackListener(bool ipv6) {
+    fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         throw std::runtime_error("socket failed");
     const int yes = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || listen(fd, 16) < 0)
+    sockaddr_storage storage{};
+    socklen_t size;
+    if (ipv6) {
+        auto* addr = reinterpret_cast<sockaddr_in6*>(&storage);
+        addr->sin6_family = AF_INET6;
+        addr->sin6_addr = in6addr_loopback;
+        size = sizeof *addr;
+    } else {
+        auto* addr = reinterpret_cast<sockaddr_in*>(&storage);
+        addr->sin_family = AF_INET;
+        addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        size = sizeof *addr;
+    }
+    if (bind(fd, reinterpret_cast<sockaddr*>(&storage), size) < 0 || listen(fd, 16) < 0)
         throw std::runtime_error("bind/listen failed");
-    socklen_t size = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-    boundPort = ntohs(addr.sin_port);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &size);
+    boundPort = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                           : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
 }
 
 LoopbackListener::~LoopbackListener() { close(); }
@@ -52,4 +63,15 @@ std::unique_ptr<PeerSocket> LoopbackListener::accept(std::chrono::milliseconds d
 int freeLoopbackPort() {
     LoopbackListener probe;
     return probe.port();
+}
+
+bool waitUntilListening(int port) {
+    return eventually([&] {
+        try {
+            PeerSocket probe = PeerSocket::connectTo(port);
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    });
 }

@@ -1,4 +1,5 @@
-// A TCP listener on 127.0.0.1 with a free port, for tests that play a peer.
+// A TCP listener on 127.0.0.1 (or ::1) with a free port, for tests that
+// play a peer.
 #pragma once
 
 #include <chrono>
@@ -9,7 +10,7 @@
 
 class LoopbackListener {
 public:
-    LoopbackListener();
+    explicit LoopbackListener(bool ipv6 = false);
     ~LoopbackListener();
     LoopbackListener(const LoopbackListener&) = delete;
     LoopbackListener& operator=(const LoopbackListener&) = delete;
@@ -33,3 +34,7 @@ constexpr char kUnresolvableHost[] = "no..such.host";
 
 // A port on 127.0.0.1 that nothing listens on right now.
 int freeLoopbackPort();
+
+// Waits until something accepts connections on 127.0.0.1:port (a server
+// just started); false after a few seconds.
+bool waitUntilListening(int port);

@@ -6,9 +6,18 @@
 
 #include "ProcessRunner.h"
 #include "TempDir.h"
+#include "TestCertificates.h"
+
+struct NgircdOptions {
+    bool penalties = true;
+    std::string password;
+    bool ipv6 = false;                          // also listen on ::1
+    const TestCertificates* tls = nullptr;      // also a TLS port with these
+};
 
 class NgircdRunner {
 public:
+    explicit NgircdRunner(const NgircdOptions& options);
     // Starts the server and waits until it accepts connections. Without
     // penalties it handles every command at once instead of throttling each
     // client to about one command a second after a short burst.
@@ -18,8 +27,11 @@ public:
 
     static bool available();
     int port() const { return serverPort; }
+    int tlsPort() const { return serverTlsPort; }
     const char* serverName() const { return "irc.brivox.test"; }
     void stop();
+    // What the server logged so far.
+    std::string log() const;
     // Connections the server accepted so far, as its log counts them.
     int acceptedConnections() const;
     // Starts it again on the same port.
@@ -29,4 +41,5 @@ private:
     TempDir dir;
     ProcessRunner process;
     int serverPort;
+    int serverTlsPort = 0;
 };

@@ -3,7 +3,9 @@
 #include <stdexcept>
 #include <thread>
 
-RelayHarness::RelayHarness(bool serverPenalties) : ircServer(serverPenalties) {
+RelayHarness::RelayHarness(bool serverPenalties) : RelayHarness(RelayPeers{NgircdOptions{serverPenalties, ""}}) {}
+
+RelayHarness::RelayHarness(const RelayPeers& peers) : ircServer(peers.irc), hub(peers.hubOnIpv6) {
     alice = std::make_unique<IrcUser>(ircServer.port(), "alice");
     alice->join("#chat");
 }

@@ -12,9 +12,16 @@
 #include "ScriptedHub.h"
 #include "TempDir.h"
 
+// How the peers listen.
+struct RelayPeers {
+    NgircdOptions irc;
+    bool hubOnIpv6 = false;
+};
+
 class RelayHarness {
 public:
     explicit RelayHarness(bool serverPenalties = true);
+    explicit RelayHarness(const RelayPeers& peers);
     ~RelayHarness();
 
     // Writes the config (extra lines appended) and starts brivox in the

@@ -33,7 +33,8 @@ struct HubLoginScript {
 
 class ScriptedHub : public ScriptedServer {
 public:
-    ScriptedHub() : ScriptedServer("scripted hub") {}
+    // On ::1 instead of 127.0.0.1 when ipv6.
+    explicit ScriptedHub(bool ipv6 = false) : ScriptedServer("scripted hub", ipv6) {}
 
     // The whole login as scripted; returns the client's user information.
     HubUserInfo login(const HubLoginScript& script = HubLoginScript());

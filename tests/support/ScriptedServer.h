@@ -23,7 +23,7 @@ public:
     PeerSocket& socket() { return *client; }
 
 protected:
-    explicit ScriptedServer(const char* name) : serverName(name) {}
+    explicit ScriptedServer(const char* name, bool ipv6 = false) : listener(ipv6), serverName(name) {}
 
     LoopbackListener listener;
     std::unique_ptr<PeerSocket> client;

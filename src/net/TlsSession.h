@@ -1,0 +1,68 @@
+// The client side of TLS over a connected non-blocking socket: the
+// handshake with certificate checks, then encrypted reads and writes. Every
+// call returns at once; "wants read" and "wants write" tell the caller which
+// readiness of the socket to wait for before calling again.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+struct TlsSettings {
+    bool enabled = false;
+    bool verify = true;              // check the chain and the host name
+    std::string host;                // the name or address the certificate must carry
+    std::string certificateFile;     // our certificate and key (PEM); empty: none
+};
+
+// The TLS settings of one side as the configuration spells them: the
+// switches "yes" or "no", the prefix ("irc" or "dc") naming the keys.
+struct TlsKeys {
+    const char* prefix;
+    const std::string& tls;
+    const std::string& verify;
+    const std::string& certificateFile;
+    const std::string& host;
+};
+
+// Fills settings from keys; the reason when they cannot be used (a switch
+// that is neither yes nor no, TLS asked of a build without it, a
+// certificate file that does not hold a certificate and its key).
+std::string tlsSettingsProblem(const TlsKeys& keys, TlsSettings& settings);
+
+class TlsSession {
+public:
+    enum class Result { Done, WantRead, WantWrite, Closed, Failed };
+
+    // False when the program was built without a TLS library.
+    static bool available();
+    // Why a certificate and key file cannot be used; empty when it can.
+    static std::string certificateProblem(const std::string& file);
+
+    TlsSession();
+    ~TlsSession();
+    TlsSession(const TlsSession&) = delete;
+    TlsSession& operator=(const TlsSession&) = delete;
+
+    // Prepares the session on socket fd; false, with the reason in why, when
+    // the settings cannot be used.
+    bool start(int fd, const TlsSettings& settings, std::string& why);
+    Result handshake();
+    // Done with the count moved; Closed when the peer ended the stream.
+    Result read(char* buffer, std::size_t size, std::size_t& got);
+    Result write(const char* bytes, std::size_t size, std::size_t& written);
+    // Decrypted input the library holds that the socket no longer shows.
+    bool hasPendingInput() const;
+    // Sends our close_notify without waiting for the peer's.
+    void shutdown();
+    // The reason of the last Failed result, as the library gives it.
+    const std::string& failure() const { return lastFailure; }
+    // "TLSv1.3, TLS_AES_256_GCM_SHA384": for the log line after a handshake.
+    std::string describe() const;
+
+private:
+    struct State;
+    Result outcome(int returned);
+    std::unique_ptr<State> state;
+    std::string lastFailure;
+};
