@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <string>
 
+#include "platform.h"
+
 struct CommandLine {
-    std::string configPath = "/usr/local/etc/brivox.conf";  // -c
+    std::string configPath = BRIVOX_DEFAULT_CONFIG;  // -c
     std::string logfileOverride;                 // -l; empty keeps the file's logfile
     std::string pidfileOverride;                 // -p; empty keeps the file's pidfile
     bool background = true;                      // cleared by -d
