@@ -288,7 +288,7 @@ std::optional<DCClient::Clock::duration> DCClient::nextWakeIn() const {
         return side.untilNextAttempt(Clock::now());
     // A link that closed while the side still counts as up: the next
     // getMessage says so.
-    if (!connection.isConnected() || connection.hasPendingInput())
+    if (!connection.isConnected())
         return Clock::duration::zero();
     if (side.is(LinkState::InChannel))
         return std::max(Clock::duration::zero(), lastActivityAt + silenceBeforeKeepAlive() - Clock::now());
@@ -304,6 +304,8 @@ int DCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set);
 int DCClient::addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const {
     return connection.addToFdSets(readable, writable, wantInput);
 }
+
+bool DCClient::hasPendingInput() const { return connection.hasPendingInput(); }
 
 bool DCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
 

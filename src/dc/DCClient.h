@@ -53,6 +53,8 @@ public:
     int addToFdSet(fd_set* set) const;
     // The socket in the sets the relay loop waits on, as Connection puts it.
     int addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const;
+    // Input TLS has decrypted that select no longer reports.
+    bool hasPendingInput() const;
     bool hasQueuedOutput() const;
     std::size_t queuedOutputBytes() const;
     void flushOutput();

@@ -119,10 +119,11 @@ bool Relay::congested(const Client& client) const {
 }
 
 // No time-out while both sides are in their channels with nothing queued:
-// an idle daemon uses no processor time. A backlog is served at once.
+// an idle daemon uses no processor time. A backlog is served at once, and
+// so is input TLS holds for a side that will be read.
 timeval* Relay::waitLimit(timeval& storage) const {
     std::optional<std::chrono::steady_clock::duration> wait = irc.nextWakeIn();
-    if (backlog)
+    if (backlog || (irc.hasPendingInput() && !congested(dc)) || (dc.hasPendingInput() && !congested(irc)))
         wait = std::chrono::steady_clock::duration::zero();
     if (const auto dcWait = dc.nextWakeIn())
         wait = wait ? std::min(*wait, *dcWait) : *dcWait;

@@ -451,7 +451,7 @@ std::optional<IRCClient::Clock::duration> IRCClient::nextWakeIn() const {
         return side.untilNextAttempt(now);
     // A link that closed while the side still counts as up: the next
     // getMessage says so.
-    if (!connection.isConnected() || connection.hasPendingInput())
+    if (!connection.isConnected())
         return Clock::duration::zero();
     if (side.is(LinkState::LoggingIn))
         return std::max(Clock::duration::zero(), loginEnd - now);
@@ -499,6 +499,8 @@ int IRCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set)
 int IRCClient::addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const {
     return connection.addToFdSets(readable, writable, wantInput);
 }
+
+bool IRCClient::hasPendingInput() const { return connection.hasPendingInput(); }
 
 bool IRCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
 

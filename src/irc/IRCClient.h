@@ -40,9 +40,11 @@ public:
     // Takes the settings unless one is missing, out of range, or holds what
     // cannot go on the wire (the reason is logged).
     bool setConfig(const IRCConfig& config);
-    // Resolves the server, connects and sends the registration (PASS, NICK,
-    // USER), starting from the configured nick. The welcome and the JOIN
-    // follow through getMessage. Blocks until the lines are written.
+    // Resolves the server, connects (TLS when configured) and sends the
+    // registration (CAP LS first when SASL is configured, then PASS, NICK,
+    // USER), starting from the configured nick. The SASL exchange, the
+    // welcome and the JOIN follow through getMessage. Blocks until the
+    // lines are written.
     bool Connect();
     // The next complete line from the server, PINGs answered on the way and
     // the registration and the channel membership followed.
@@ -67,6 +69,8 @@ public:
     int addToFdSet(fd_set* set) const;
     // The socket in the sets the relay loop waits on, as Connection puts it.
     int addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const;
+    // Input TLS has decrypted that select no longer reports.
+    bool hasPendingInput() const;
     // True while output waits for the socket.
     bool hasQueuedOutput() const;
     std::size_t queuedOutputBytes() const;
