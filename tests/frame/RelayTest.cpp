@@ -591,8 +591,8 @@ TEST(RelayNetworks, TlsToBothPeersWithTheirCertificatesChecked) {
 // ngircd and the hub on ::1 only as far as brivox knows, and a channel with
 // a key, which the bot gives with its JOIN.
 TEST(RelayNetworks, Ipv6ToBothPeersAndIntoAKeyedChannel) {
-    if (!NgircdRunner::available())
-        GTEST_SKIP() << "ngircd is not installed";
+    if (!NgircdRunner::available() || !ipv6LoopbackAvailable())
+        GTEST_SKIP() << "needs ngircd and an IPv6 loopback";
     RelayPeers peers;
     peers.irc.ipv6 = true;
     peers.hubOnIpv6 = true;

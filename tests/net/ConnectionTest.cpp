@@ -321,6 +321,8 @@ TEST(ConnectionLimits, DescriptorsBeyondTheSelectSetAreRefused) {
 // A literal IPv6 address resolves without a name server; a refused address
 // is followed by the next one within the same Connect.
 TEST_F(ConnectionTest, AddressesOfBothFamiliesAreTriedInTurn) {
+    if (!ipv6LoopbackAvailable())
+        GTEST_SKIP() << "no IPv6 loopback here";
     LoopbackListener v6(true);
     ServerAddress server = ServerAddress::resolve("::1", v6.port());
     ASSERT_EQ(server.outcome, ServerAddress::Outcome::Resolved);

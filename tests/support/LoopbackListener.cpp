@@ -75,3 +75,12 @@ bool waitUntilListening(int port) {
         }
     });
 }
+
+bool ipv6LoopbackAvailable() {
+    try {
+        LoopbackListener probe(true);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}

@@ -35,6 +35,9 @@ constexpr char kUnresolvableHost[] = "no..such.host";
 // A port on 127.0.0.1 that nothing listens on right now.
 int freeLoopbackPort();
 
+// Whether ::1 can be listened on (some containers have no IPv6 at all).
+bool ipv6LoopbackAvailable();
+
 // Waits until something accepts connections on 127.0.0.1:port (a server
 // just started); false after a few seconds.
 bool waitUntilListening(int port);
