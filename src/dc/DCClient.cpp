@@ -6,7 +6,7 @@
 #include "frame/Log.h"
 #include "frame/printable.h"
 #include "frame/settingProblem.h"
-#include "net/ServerAddress.h"
+#include "net/openServerLink.h"
 
 namespace {
 
@@ -76,7 +76,6 @@ bool DCClient::setConfig(const DCConfig& config) {
         return false;
     }
     connection.useTls(tls);
-    tlsUnverified = tls.enabled && !tls.verify;
     settings = config;
     configuredNick = config.dc_nick;
     nickRetries = 0;
@@ -84,18 +83,10 @@ bool DCClient::setConfig(const DCConfig& config) {
 }
 
 bool DCClient::openLink() {
-    const ServerAddress hub = ServerAddress::resolve(settings.dc_server, settings.dc_port);
-    if (hub.outcome == ServerAddress::Outcome::NameNotFound) {
-        logMessage(Error, "Can not resolve name \"" + settings.dc_server + "\"");
-        logMessage(Error, "DClient::Connect(): gethostbyname(3) failed: " + hub.resolverError);
+    // "DClient" is how the resolver's line has always named this client.
+    if (!openServerLink(connection, settings.dc_server, settings.dc_port,
+                        {"DClient::Connect()", "DCClient::Connect()", "dc_tls_verify", "hub"}))
         return false;
-    }
-    if (tlsUnverified)
-        logMessage(Warning, "DCClient::Connect(): dc_tls_verify is no: the hub's certificate is not checked");
-    if (connection.Connect(hub) != 0) {
-        logMessage(Error, "DCClient::Connect(): cann't connect to requested address");
-        return false;
-    }
     connection.enableKeepAlive(kKeepAliveIdle, kKeepAliveInterval, kKeepAliveProbes);
     return true;
 }

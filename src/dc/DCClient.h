@@ -92,7 +92,6 @@ private:
     DCConfig settings;           // the settings in use
     std::string configuredNick;  // where the nick starts over
     DCConnection connection;     // the hub link
-    bool tlsUnverified = false;  // TLS without certificate checks: said at every connect
     SideState side;              // down, logging in, or in the main chat
     int nickRetries = 0;         // "_" added to the configured nick so far
     std::string lastCommand;     // the hub's last command on this link

@@ -5,7 +5,7 @@
 #include "frame/Log.h"
 #include "frame/printable.h"
 #include "frame/settingProblem.h"
-#include "net/ServerAddress.h"
+#include "net/openServerLink.h"
 
 namespace {
 
@@ -98,7 +98,6 @@ bool IRCClient::setConfig(const IRCConfig& config) {
         return false;
     }
     connection.useTls(tls);
-    tlsUnverified = tls.enabled && !tls.verify;
     settings = config;
     configuredNick = config.irc_nick;
     resetPacer();
@@ -106,19 +105,8 @@ bool IRCClient::setConfig(const IRCConfig& config) {
 }
 
 bool IRCClient::openLink() {
-    const ServerAddress server = ServerAddress::resolve(settings.irc_server, settings.irc_port);
-    if (server.outcome == ServerAddress::Outcome::NameNotFound) {
-        logMessage(Error, "Can not resolve name \"" + settings.irc_server + "\"");
-        logMessage(Error, "IRCClient::Connect(): gethostbyname(3) failed: " + server.resolverError);
-        return false;
-    }
-    if (tlsUnverified)
-        logMessage(Warning, "IRCClient::Connect(): irc_tls_verify is no: the server's certificate is not checked");
-    if (connection.Connect(server) != 0) {
-        logMessage(Error, "IRCClient::Connect(): cann't connect to requested address");
-        return false;
-    }
-    return true;
+    return openServerLink(connection, settings.irc_server, settings.irc_port,
+                          {"IRCClient::Connect()", "IRCClient::Connect()", "irc_tls_verify", "server"});
 }
 
 // Every log-in starts from the configured nick: a nick that gained "_"

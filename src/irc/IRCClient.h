@@ -135,7 +135,6 @@ private:
     std::string ownUserHost;     // "!user@host" as the server shows us; empty until it has
     IRCServerView view;          // what the server told us that shapes our lines
     std::optional<SaslLogin> sasl;  // the SASL exchange of this log-in, when configured
-    bool tlsUnverified = false;  // TLS without certificate checks: said at every connect
     Clock::time_point lastHeardAt{};             // when the server last sent a line
     std::optional<Clock::time_point> pingSentAt;  // our own PING, while unanswered
 };

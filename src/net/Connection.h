@@ -56,6 +56,8 @@ public:
     // Every later Connect wraps the link in TLS with these settings (the
     // process must ignore SIGPIPE, as the daemon does).
     void useTls(const TlsSettings& settings);
+    // TLS is on without checking the peer's certificate.
+    bool certificatesUnchecked() const { return tlsSettings.enabled && !tlsSettings.verify; }
     bool isConnected() const;
     // Adds the socket to set and returns it, or -1 when not connected.
     int addToFdSet(fd_set* set) const;

@@ -194,31 +194,37 @@ TlsSession::Result TlsSession::outcome(int returned) {
     return Result::Failed;
 }
 
-TlsSession::Result TlsSession::handshake() {
+// Each call starts with an empty error queue and errno, so that what the
+// library reports after it belongs to this call.
+namespace {
+int clamped(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, INT_MAX)); }
+void clearErrors() {
     ERR_clear_error();
     errno = 0;
+}
+}  // namespace
+
+TlsSession::Result TlsSession::moved(int returned, std::size_t& count) {
+    if (returned <= 0)
+        return outcome(returned);
+    count = static_cast<std::size_t>(returned);
+    return Result::Done;
+}
+
+TlsSession::Result TlsSession::handshake() {
+    clearErrors();
     const int returned = SSL_connect(state->ssl);
     return returned == 1 ? Result::Done : outcome(returned);
 }
 
 TlsSession::Result TlsSession::read(char* buffer, std::size_t size, std::size_t& got) {
-    ERR_clear_error();
-    errno = 0;
-    const int returned = SSL_read(state->ssl, buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
-    if (returned <= 0)
-        return outcome(returned);
-    got = static_cast<std::size_t>(returned);
-    return Result::Done;
+    clearErrors();
+    return moved(SSL_read(state->ssl, buffer, clamped(size)), got);
 }
 
 TlsSession::Result TlsSession::write(const char* bytes, std::size_t size, std::size_t& written) {
-    ERR_clear_error();
-    errno = 0;
-    const int returned = SSL_write(state->ssl, bytes, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
-    if (returned <= 0)
-        return outcome(returned);
-    written = static_cast<std::size_t>(returned);
-    return Result::Done;
+    clearErrors();
+    return moved(SSL_write(state->ssl, bytes, clamped(size)), written);
 }
 
 bool TlsSession::hasPendingInput() const { return state && state->ssl && SSL_pending(state->ssl) > 0; }
@@ -250,6 +256,7 @@ bool TlsSession::start(int, const TlsSettings&, std::string& why) {
     return false;
 }
 TlsSession::Result TlsSession::outcome(int) { return Result::Failed; }
+TlsSession::Result TlsSession::moved(int, std::size_t&) { return Result::Failed; }
 TlsSession::Result TlsSession::handshake() { return Result::Failed; }
 TlsSession::Result TlsSession::read(char*, std::size_t, std::size_t&) { return Result::Failed; }
 TlsSession::Result TlsSession::write(const char*, std::size_t, std::size_t&) { return Result::Failed; }

@@ -63,6 +63,8 @@ public:
 private:
     struct State;
     Result outcome(int returned);
+    // A read or write that returned this: Done with the count, or why not.
+    Result moved(int returned, std::size_t& count);
     std::unique_ptr<State> state;
     std::string lastFailure;
 };

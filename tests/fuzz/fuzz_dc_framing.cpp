@@ -3,25 +3,15 @@
 // commands, unescaped by their kind (chat or command); a command written
 // goes out as exactly one command, with no raw '|' inside; a chat line read
 // back from the wire is the line that was written.
-#include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "FuzzSocketPair.h"
 #include "dc/DCConnection.h"
 #include "dc/chatEscapes.h"
 
 namespace {
-
-class AdoptingConnection : public DCConnection {
-public:
-    void adopt(int fd) {
-        sockfd = fd;
-        connected = true;
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-};
 
 bool isChat(std::string_view command) { return !command.empty() && command[0] == '<'; }
 
@@ -34,28 +24,17 @@ std::vector<std::string> commandsOf(std::string_view bytes) {
     return commands;
 }
 
-std::string drain(int fd) {
-    std::string all;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(fd, chunk, sizeof chunk)) > 0)
-        all.append(chunk, static_cast<std::size_t>(got));
-    return all;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 60000)
         return 0;
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
-        return 0;
-    fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    FUZZ_CHECK(write(fds[1], input.data(), input.size()) == static_cast<ssize_t>(input.size()), "peer write");
+    int fds[2];
+    if (!openPeerPair(fds, input))
+        return 0;
 
-    AdoptingConnection connection;
+    AdoptingConnection<DCConnection> connection;
     connection.adopt(fds[0]);
     std::vector<std::string> read;
     std::string command;

@@ -5,25 +5,15 @@
 // other CR or LF in it. The lines read also go through the SASL exchange
 // of a registration, whose answers must be lines of the same kind, and which
 // never counts as done without the server's word for it.
-#include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "FuzzSocketPair.h"
 #include "irc/IRCConnection.h"
 #include "irc/SaslLogin.h"
 
 namespace {
-
-class AdoptingConnection : public IRCConnection {
-public:
-    void adopt(int fd) {
-        sockfd = fd;
-        connected = true;
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-};
 
 std::vector<std::string> linesOf(std::string_view bytes) {
     std::vector<std::string> lines;
@@ -33,28 +23,17 @@ std::vector<std::string> linesOf(std::string_view bytes) {
     return lines;
 }
 
-std::string drain(int fd) {
-    std::string all;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(fd, chunk, sizeof chunk)) > 0)
-        all.append(chunk, static_cast<std::size_t>(got));
-    return all;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size > 60000)  // what one socket buffer surely takes
         return 0;
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
-        return 0;
-    fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    FUZZ_CHECK(write(fds[1], input.data(), input.size()) == static_cast<ssize_t>(input.size()), "peer write");
+    int fds[2];
+    if (!openPeerPair(fds, input))
+        return 0;
 
-    AdoptingConnection connection;
+    AdoptingConnection<IRCConnection> connection;
     connection.adopt(fds[0]);
     std::vector<std::string> read;
     std::string line;
