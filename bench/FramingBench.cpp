@@ -21,7 +21,7 @@ public:
         socketpair(AF_UNIX, SOCK_STREAM, 0, pair);
         fcntl(pair[0], F_SETFL, O_NONBLOCK);
         this->sockfd = pair[0];
-        this->connected = true;
+        this->linkPhase = Connection::Phase::Open;
         this->inbuf.append(burst);
     }
     ~Preloaded() override { close(pair[1]); }

@@ -5,41 +5,30 @@
 #include "dc/lockToKey.h"
 #include "frame/Log.h"
 #include "frame/printable.h"
-#include "frame/settingProblem.h"
-#include "net/openServerLink.h"
+#include "frame/yesNo.h"
+#include "translator/utf8.h"
 
 namespace {
 
 const char kNickRefused[] = "$ValidateDenide";
+const std::string_view kMeCommand = "/me ";
 
-// Hubs commonly cap nicks near this; it leaves room for the "_" of retries.
-// The speed and share-size fields are shorter still in any real client.
-constexpr std::size_t kMaxNickBytes = 64;
-constexpr std::size_t kMaxShortFieldBytes = 64;
-// Far above what hubs accept in one $MyINFO field or password.
-constexpr std::size_t kMaxFieldBytes = 255;
-// A nick may hold neither the command separators nor a space.
-constexpr std::string_view kNickBreakers{"\0\r\n $|", 6};
-// '$' separates the fields of $MyINFO.
-constexpr std::string_view kFieldBreakers{"\0\r\n$", 4};
+ClientNames hubNames() {
+    ClientNames names;
+    names.client = "DCClient";
+    // "DClient" is how the resolver's line has always named this client.
+    names.resolver = "DClient::Connect()";
+    names.side = "DC++";
+    names.peer = "hub";
+    names.verifyKey = "dc_tls_verify";
+    return names;
+}
 
 bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
-bool isChatLine(const std::string& command) { return !command.empty() && command[0] == '<'; }
-
-std::string firstSettingProblem(const DCConfig& config) {
-    return settingProblem({
-        {"dc_nick", config.dc_nick, kNickBreakers, kMaxNickBytes},
-        {"dc_pass", config.dc_pass, kWordBreakers, kMaxFieldBytes},
-        {"dc_description", config.dc_description, kFieldBreakers, kMaxFieldBytes},
-        {"dc_speed", config.dc_speed, kFieldBreakers, kMaxShortFieldBytes},
-        {"dc_email", config.dc_email, kFieldBreakers, kMaxFieldBytes},
-        {"dc_share_size", config.dc_share_size, kFieldBreakers, kMaxShortFieldBytes},
-        {"dc_server", config.dc_server, kWordBreakers, kMaxFieldBytes},
-    });
-}
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 }  // namespace
 
@@ -57,170 +46,111 @@ const DCClient::LoginCommand DCClient::loginCommands[] = {
     {[](const std::string& c) { return startsWith(c, "$Hello "); }, &DCClient::onHello},
 };
 
-DCClient::DCClient() = default;
+DCClient::DCClient() : ChatClient(connection, hubNames()) {}
 
-DCClient::~DCClient() { Disconnect(); }
+DCClient::~DCClient() {
+    sayGoodbye("");
+    close();
+}
 
-bool DCClient::setConfig(const DCConfig& config) {
-    if (config.dc_nick.empty() || config.dc_server.empty() || config.dc_speed.empty() || config.dc_port == 0)
-        return false;
-    // Only the low 16 bits would reach the socket.
-    if (config.dc_port < 1 || config.dc_port > 65535)
-        return false;
-    TlsSettings tls;
-    std::string problem = firstSettingProblem(config);
-    if (problem.empty())
-        problem = tlsSettingsProblem({"dc", config.dc_tls, config.dc_tls_verify, std::string(), config.dc_server}, tls);
-    if (!problem.empty()) {
-        logMessage(Error, "DCClient::setConfig(): " + problem);
-        return false;
-    }
-    connection.useTls(tls);
+void DCClient::setConfig(const DCConfig& config) {
     settings = config;
     configuredNick = config.dc_nick;
     nickRetries = 0;
-    return true;
+    charset.setCharset(config.dc_encoding);
+    TlsSettings tls;
+    tls.enabled = parseYesNo(config.dc_tls).value_or(false);
+    tls.verify = parseYesNo(config.dc_tls_verify).value_or(true);
+    tls.host = config.dc_server;
+    setServer(config.dc_server, config.dc_port, tls);
 }
 
-bool DCClient::openLink() {
-    // "DClient" is how the resolver's line has always named this client.
-    if (!openServerLink(connection, settings.dc_server, settings.dc_port,
-                        {"DClient::Connect()", "DCClient::Connect()", "dc_tls_verify", "hub"}))
-        return false;
+// The nick of a failed attempt is kept: a hub that refused it and closed
+// the link gets the longer one next time.
+void DCClient::onAttemptStart() { lastChat.clear(); }
+
+// The hub speaks first, with its lock.
+void DCClient::onLinkOpen() {
     connection.enableKeepAlive(kKeepAliveIdle, kKeepAliveInterval, kKeepAliveProbes);
-    return true;
+    lastActivityAt = Clock::now();
 }
 
-// The whole log-in, connect included, must end within the wait limit: a hub
-// that chats on and on without a $Hello cannot hold the daemon.
-bool DCClient::Connect() {
-    side.enter(LinkState::LoggingIn);
-    lastCommand.clear();
-    lastChat.clear();
-    connection.setDeadline(Clock::now() + Connection::waitLimit());
-    const bool loggedIn = openLink() && logIn();
-    connection.clearDeadline();
-    if (!loggedIn) {
-        connection.Disconnect();
-        side.enter(LinkState::Down);
+bool DCClient::onMessage(const std::string& command, ChatMessage& chat) {
+    lastActivityAt = Clock::now();
+    // A hub that is full or sends us elsewhere closes the link next.
+    if (startsWith(command, "$HubIsFull") || startsWith(command, "$ForceMove"))
+        logMessage(Warning, "DCClient: the hub says \"" + printable(command) + "\"");
+    if (side.is(LinkState::LoggingIn)) {
+        followLogIn(command);
         return false;
     }
-    side.enter(LinkState::InChannel);
-    lastActivityAt = Clock::now();
-    return true;
+    return readChat(command, chat);
 }
 
-bool DCClient::logIn() {
-    for (;;) {
-        // A command that was complete when the hub closed the link is still
-        // acted on: a nick refusal must lengthen the nick for the next login.
-        std::string command;
-        if (!connection.waitMessage(command)) {
-            if (connection.deadlinePassed())
-                logMessage(Error, "DCClient::Connect(): no log-in within " +
-                                      std::to_string(Connection::waitLimit().count()) + " ms as \"" +
-                                      settings.dc_nick + "\" (" + std::to_string(nickRetries) +
-                                      " nick retries); the hub said last: \"" + printable(lastWords()) + "\"");
-            else if (!lastChat.empty())
-                logMessage(Warning, "DCClient::Connect(): the hub closed the link; it said last: \"" +
-                                        printable(lastChat) + "\"");
-            return false;
-        }
-        hear(command);
-        switch (dispatch(command)) {
-        case Step::Wait: break;
-        case Step::LoggedIn: return true;
-        case Step::Failed: return false;
-        }
-    }
-}
-
-DCClient::Step DCClient::dispatch(const std::string& command) {
-    for (const LoginCommand& entry : loginCommands)
-        if (entry.matches(command))
-            return (this->*entry.handle)(command);
-    return Step::Wait;
-}
-
-// Remembers what the hub said last (during the log-in also its last chat
-// line, which usually says why it refuses us), and logs what tells why a
-// link may end: a hub that is full or sends us elsewhere closes it next.
-void DCClient::hear(const std::string& command) {
-    // Only ever quoted, and quotes are cut: a 4 MiB command is not kept.
-    lastCommand.assign(command, 0, kMaxQuotedPeerText + 1);
-    if (!isChatLine(command)) {
-        if (startsWith(command, "$HubIsFull") || startsWith(command, "$ForceMove"))
-            logMessage(Warning, "DCClient: the hub says \"" + printable(command) + "\"");
-    } else if (side.is(LinkState::LoggingIn)) {
+// The hub's chat during the log-in usually says why it refuses us.
+void DCClient::followLogIn(const std::string& command) {
+    if (isNmdcChatLine(command))
         lastChat.assign(command, 0, kMaxQuotedPeerText + 1);
-    }
+    for (const LoginCommand& entry : loginCommands)
+        if (entry.matches(command)) {
+            (this->*entry.handle)(command);
+            return;
+        }
 }
 
-std::string DCClient::lastWords() const { return lastChat.empty() ? lastCommand : lastChat; }
-
-bool DCClient::sendAndCheck(const std::string& command) {
-    connection.sendMessage(command);
-    return connection.isConnected();
+std::string DCClient::lastWords() const {
+    return side.is(LinkState::LoggingIn) && !lastChat.empty() ? lastChat : ChatClient::lastWords();
 }
 
-DCClient::Step DCClient::onLock(const std::string& command) {
+void DCClient::onLock(const std::string& command) {
     std::string lock = command.substr(6);
     const std::size_t space = lock.find(' ');
     if (space != std::string::npos)
         lock.erase(space);
     if (lock.size() < 2) {
-        logMessage(Error, "DCClient::Connect(): the hub sent a lock shorter than two bytes (\"" + printable(lock) +
-                              "\"); closing the link");
-        return Step::Failed;
+        giveUp("the hub sent a lock shorter than two bytes (\"" + printable(lock) + "\")");
+        return;
     }
-    if (!sendAndCheck("$Key " + lockToKey(lock)))
-        return Step::Failed;
-    // What the hub sent with its lock is not part of the login.
+    connection.writeMessage("$Key " + lockToKey(lock));
+    // What the hub sent with its lock is not part of the log-in.
     std::string discarded;
-    while (connection.readMessage(discarded))
-        hear(discarded);
-    if (!connection.isConnected())
-        return Step::Failed;
-    return sendAndCheck("$ValidateNick " + settings.dc_nick) ? Step::Wait : Step::Failed;
+    for (std::size_t i = 0; i < kMaxMessagesPerServe && connection.readMessage(discarded); ++i)
+        if (isNmdcChatLine(discarded))
+            lastChat.assign(discarded, 0, kMaxQuotedPeerText + 1);
+    connection.writeMessage("$ValidateNick " + settings.dc_nick);
 }
 
 // The nick grows by one "_" per refusal, also across attempts (hubs that
 // close the link after a refusal), but only so far: then it starts over.
-DCClient::Step DCClient::onNickRefused(const std::string&) {
+void DCClient::onNickRefused(const std::string&) {
     if (nickRetries == kMaxNickRetries) {
-        logMessage(Error, "DCClient::Connect(): the hub refused " + std::to_string(nickRetries + 1) +
-                              " nicks, the last \"" + settings.dc_nick + "\"; it said last: \"" +
-                              printable(lastWords()) + "\"");
+        const std::string why = "the hub refused " + std::to_string(nickRetries + 1) + " nicks, the last \"" +
+                                settings.dc_nick + "\"" + saidLast();
         startNickOver();
-        return Step::Failed;
+        giveUp(why);
+        return;
     }
     logMessage(Warning, "Nickname \"" + settings.dc_nick + "\" already taken");
     settings.dc_nick += "_";
     ++nickRetries;
     logMessage(Notice, "Trying \"" + settings.dc_nick + "\"...");
-    return sendAndCheck("$ValidateNick " + settings.dc_nick) ? Step::Wait : Step::Failed;
+    connection.writeMessage("$ValidateNick " + settings.dc_nick);
 }
 
-DCClient::Step DCClient::onPasswordRequest(const std::string&) {
-    connection.sendMessage("$MyPass " + settings.dc_pass);
-    return Step::Wait;
-}
+void DCClient::onPasswordRequest(const std::string&) { connection.writeMessage("$MyPass " + settings.dc_pass); }
 
-DCClient::Step DCClient::onPasswordRefused(const std::string&) {
-    logMessage(Error, "Hub said that our password is incorrect...");
-    return Step::Failed;
-}
+void DCClient::onPasswordRefused(const std::string&) { giveUp("Hub said that our password is incorrect..."); }
 
-DCClient::Step DCClient::onHello(const std::string& command) {
+void DCClient::onHello(const std::string& command) {
     // The hub may hand us another nick than we asked for; an empty one it
     // cannot mean.
     const std::string nick = command.substr(7);
     if (!nick.empty())
         settings.dc_nick = nick;
     connection.writeMessage("$Version 1,0096");
-    if (!connection.isConnected())
-        return Step::Failed;
-    return sendAndCheck(myInfo()) ? Step::LoggedIn : Step::Failed;
+    connection.writeMessage(myInfo());
+    logMessage(Notice, "Logged in to the hub as " + settings.dc_nick);
+    enter(LinkState::InChannel);
 }
 
 std::string DCClient::myInfo() const {
@@ -236,84 +166,79 @@ void DCClient::startNickOver() {
     nickRetries = 0;
 }
 
-bool DCClient::getMessage(std::string& command) {
-    if (!side.is(LinkState::InChannel))
+// "<nick> text" from another user, the nick free of NMDC's separators; our
+// own lines come back from the hub and are not chat for the other side.
+bool DCClient::readChat(const std::string& command, ChatMessage& chat) {
+    if (command.size() < 4 || !isNmdcChatLine(command))
         return false;
-    if (connection.readMessage(command)) {
-        lastActivityAt = Clock::now();
-        hear(command);
-        return true;
-    }
-    // Only once every command that arrived before the end has been handed
-    // over does the side count as down.
-    if (!connection.isConnected())
-        linkLost();
-    return false;
+    const std::size_t nickEnd = command.find_first_of(kNmdcNickBreakers, 1);
+    if (nickEnd == 1 || nickEnd == std::string::npos || command.compare(nickEnd, 2, "> ") != 0)
+        return false;
+    const std::string_view line(command);
+    const std::string_view nick = line.substr(1, nickEnd - 1);
+    if (nick == settings.dc_nick)
+        return false;
+    // The nick and the separators are ASCII in every set a hub uses.
+    chat.speaker = inUtf8(nick, speakerUtf8);
+    chat.text = inUtf8(line.substr(nickEnd + 2), textUtf8);
+    chat.action = chat.text.compare(0, kMeCommand.size(), kMeCommand) == 0;
+    if (chat.action)
+        chat.text.remove_prefix(kMeCommand.size());
+    return true;
 }
 
-// A hub that ends the session often says why in a chat line just before.
-// After a lost session the next log-in starts from the configured nick.
-void DCClient::linkLost() {
-    if (isChatLine(lastCommand))
-        logMessage(Warning, "DCClient: the hub closed the link after saying \"" + printable(lastCommand) + "\"");
-    startNickOver();
-    side.enter(LinkState::Down);
+std::string_view DCClient::inUtf8(std::string_view text, std::string& converted) const {
+    if (isValidUtf8(text))
+        return text;
+    converted = charset.toUtf8(text);
+    return converted;
 }
 
-bool DCClient::sendMessage(const std::string& command) {
+bool DCClient::takeChat(std::string_view text, bool action) {
     if (!side.is(LinkState::InChannel))
         return false;
+    outgoing.assign("<");
+    outgoing += settings.dc_nick;
+    outgoing += "> ";
+    if (action)
+        outgoing += kMeCommand;
+    if (charset.reachesHubAsIs(text))
+        outgoing.append(text);
+    else
+        outgoing += charset.toHub(text);
     lastActivityAt = Clock::now();
-    return connection.writeMessage(command);
+    connection.writeMessage(outgoing);
+    return true;
 }
 
-void DCClient::tick() {
-    if (!side.is(LinkState::InChannel) || Clock::now() - lastActivityAt < silenceBeforeKeepAlive())
+bool DCClient::sameNick(std::string_view a, std::string_view b) const {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+}
+
+void DCClient::onTick(Clock::time_point now) {
+    if (!side.is(LinkState::InChannel) || now - lastActivityAt < silenceBeforeKeepAlive())
         return;
     connection.writeMessage("");
-    lastActivityAt = Clock::now();
+    lastActivityAt = now;
 }
 
-std::optional<DCClient::Clock::duration> DCClient::nextWakeIn() const {
-    if (side.is(LinkState::Down))
-        return side.untilNextAttempt(Clock::now());
-    // A link that closed while the side still counts as up: the next
-    // getMessage says so.
-    if (!connection.isConnected())
-        return Clock::duration::zero();
-    if (side.is(LinkState::InChannel))
-        return std::max(Clock::duration::zero(), lastActivityAt + silenceBeforeKeepAlive() - Clock::now());
-    return std::nullopt;
-}
-
-bool DCClient::isConnected() const { return side.is(LinkState::InChannel); }
-
-const DCConfig& DCClient::getConfig() const { return settings; }
-
-int DCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set); }
-
-int DCClient::addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const {
-    return connection.addToFdSets(readable, writable, wantInput);
-}
-
-bool DCClient::hasPendingInput() const { return connection.hasPendingInput(); }
-
-bool DCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
-
-std::size_t DCClient::queuedOutputBytes() const { return connection.queuedOutputBytes(); }
-
-void DCClient::holdOutput() { connection.holdOutput(); }
-
-void DCClient::releaseOutput() { connection.releaseOutput(); }
-
-void DCClient::flushOutput() { connection.flushOutput(); }
-
-bool DCClient::Disconnect(Clock::time_point until) {
+std::optional<DCClient::Clock::duration> DCClient::protocolWakeIn(Clock::time_point now) const {
     if (!side.is(LinkState::InChannel))
-        return false;
-    connection.setDeadline(until);
-    connection.sendMessage("$Quit " + settings.dc_nick);
-    connection.Disconnect();
-    side.enter(LinkState::Down);
-    return true;
+        return std::nullopt;
+    return std::max(Clock::duration::zero(), lastActivityAt + silenceBeforeKeepAlive() - now);
+}
+
+std::string DCClient::goodbye(const std::string&) const {
+    return side.is(LinkState::InChannel) ? "$Quit " + settings.dc_nick : std::string();
+}
+
+// After a lost session the next log-in starts from the configured nick.
+void DCClient::onLinkLost() {
+    if (side.is(LinkState::InChannel))
+        startNickOver();
+}
+
+std::string DCClient::logInProgress() const {
+    return " as \"" + settings.dc_nick + "\" (" + std::to_string(nickRetries) + " nick retries)";
 }

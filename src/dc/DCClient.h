@@ -1,20 +1,20 @@
-// The bot's client on the Direct Connect hub: the NMDC login (key, nick
-// validation, password, user information) and the commands the relay sends
-// and receives.
+// The bot's client on an NMDC hub: the log-in (key, nick validation,
+// password, user information), then the main chat both ways: "<nick> text"
+// lines in the hub's character set, read as chat in UTF-8 and written from
+// it, the bot's own lines recognised when the hub echoes them.
 #pragma once
 
 #include <chrono>
 #include <optional>
 #include <string>
-#include <sys/select.h>
 
 #include "dc/DCConnection.h"
+#include "dc/HubCharset.h"
 #include "frame/Config.h"
-#include "frame/SideState.h"
+#include "net/ChatClient.h"
 
-class DCClient {
+class DCClient : public ChatClient {
 public:
-    using Clock = std::chrono::steady_clock;
     // Nick refusals taken before the nick starts over from the configured one.
     static constexpr int kMaxNickRetries = 8;
     // TCP keepalive on the hub link: probes after 2 minutes of idleness,
@@ -22,80 +22,64 @@ public:
     static constexpr std::chrono::seconds kKeepAliveIdle{120};
     static constexpr std::chrono::seconds kKeepAliveInterval{30};
     static constexpr int kKeepAliveProbes = 4;
-    // After this much silence both ways (2 wait limits: 2 minutes) we send
-    // an empty command, which hubs accept, to keep NATs and firewalls open.
-    static std::chrono::milliseconds silenceBeforeKeepAlive() { return Connection::waitLimit() * 2; }
+    // After this much silence both ways (twice our patience: 2 minutes) we
+    // send an empty command, which hubs accept, to keep NATs and firewalls
+    // open.
+    static std::chrono::milliseconds silenceBeforeKeepAlive() { return patience() * 2; }
+    // NMDC puts no limit on a chat line; hubs cut far longer ones than IRC
+    // ever hands over.
+    static constexpr std::size_t kChatRoom = 64 * 1024;
 
     DCClient();
-    ~DCClient();
-    DCClient(const DCClient&) = delete;
-    DCClient& operator=(const DCClient&) = delete;
+    ~DCClient() override;
 
-    // Takes the settings unless one is missing, out of range, or holds what
-    // cannot go on the wire (the reason is logged).
-    bool setConfig(const DCConfig& config);
-    // Resolves the hub, connects and logs in. Blocks until done, for at most
-    // the connection's wait limit in all.
-    bool Connect();
-    // The next complete hub command, unescaped.
-    bool getMessage(std::string& command);
-    // Sends one command without waiting; dropped when not logged in.
-    bool sendMessage(const std::string& command);
-    // The work that waits for a time: the keep-alive after a silence.
-    void tick();
-    // Time until getMessage or tick has work or a new log-in is due.
-    std::optional<Clock::duration> nextWakeIn() const;
-
-    LinkState state() const { return side.state(); }
-    bool isConnected() const;
+    // Takes the settings, which the configuration has checked.
+    void setConfig(const DCConfig& config);
     // The settings in use; the nick is the one the hub accepted.
-    const DCConfig& getConfig() const;
-    int addToFdSet(fd_set* set) const;
-    // The socket in the sets the relay loop waits on, as Connection puts it.
-    int addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const;
-    // Input TLS has decrypted that select no longer reports.
-    bool hasPendingInput() const;
-    bool hasQueuedOutput() const;
-    std::size_t queuedOutputBytes() const;
-    void flushOutput();
-    // Output is queued until released, then written at once.
-    void holdOutput();
-    void releaseOutput();
-    // Says "$Quit <nick>" after what is queued, waiting no later than until,
-    // and closes the link; false when not logged in.
-    bool Disconnect(Clock::time_point until = Clock::time_point::max());
+    const DCConfig& getConfig() const { return settings; }
+
+    std::size_t chatRoom(bool) const override { return kChatRoom; }
+    bool sameNick(std::string_view a, std::string_view b) const override;
 
 private:
-    // What the login does after one command of the hub.
-    enum class Step { Wait, LoggedIn, Failed };
     struct LoginCommand {
         bool (*matches)(const std::string& command);
-        Step (DCClient::*handle)(const std::string& command);
+        void (DCClient::*handle)(const std::string& command);
     };
     static const LoginCommand loginCommands[];
 
-    bool openLink();
-    bool logIn();
-    Step onLock(const std::string& command);
-    Step onNickRefused(const std::string& command);
-    Step onPasswordRequest(const std::string& command);
-    Step onPasswordRefused(const std::string& command);
-    Step onHello(const std::string& command);
-    Step dispatch(const std::string& command);
-    bool sendAndCheck(const std::string& command);
+    void onAttemptStart() override;
+    void onLinkOpen() override;
+    bool onMessage(const std::string& command, ChatMessage& chat) override;
+    void onTick(Clock::time_point now) override;
+    std::optional<Clock::duration> protocolWakeIn(Clock::time_point now) const override;
+    bool takeChat(std::string_view text, bool action) override;
+    std::string goodbye(const std::string& reason) const override;
+    void onLinkLost() override;
+    std::string logInProgress() const override;
+    std::string chatPlace() const override { return "the hub's main chat"; }
+    std::string lastWords() const override;
+
+    void followLogIn(const std::string& command);
+    void onLock(const std::string& command);
+    void onNickRefused(const std::string& command);
+    void onPasswordRequest(const std::string& command);
+    void onPasswordRefused(const std::string& command);
+    void onHello(const std::string& command);
+    bool readChat(const std::string& command, ChatMessage& chat);
+    std::string_view inUtf8(std::string_view text, std::string& converted) const;
     std::string myInfo() const;
-    void hear(const std::string& command);
-    std::string lastWords() const;
     void startNickOver();
-    void linkLost();
 
     DCConfig settings;           // the settings in use
     std::string configuredNick;  // where the nick starts over
     DCConnection connection;     // the hub link
-    SideState side;              // down, logging in, or in the main chat
+    HubCharset charset;          // the hub's character set
     int nickRetries = 0;         // "_" added to the configured nick so far
-    std::string lastCommand;     // the hub's last command on this link
-    std::string lastChat;        // its last main-chat line on this link
+    std::string lastChat;        // the hub's last chat line during the log-in
+    std::string speakerUtf8;     // a received speaker and text converted to UTF-8
+    std::string textUtf8;
+    std::string outgoing;        // the chat line being built, reused
     Clock::time_point lastActivityAt{};  // when a command last went either way
 };
 

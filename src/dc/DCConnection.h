@@ -1,9 +1,16 @@
-// The hub link: NMDC commands ended by '|'. In main-chat lines (they begin
-// with '<') '&', '$' and '|' are escaped as DC clients do; in other commands
-// only '|' is escaped on sending, and "&#124;" and "&#36;" undone on receiving.
+// The hub link: NMDC commands ended by '|'. Main-chat lines (they begin
+// with '<') carry the escapes DC clients write; other commands only those
+// of the framing (nmdcEscapes).
 #pragma once
 
+#include <string_view>
+
 #include "net/Connection.h"
+
+// A hub nick ends at NMDC's separators, a space or a line break.
+constexpr std::string_view kNmdcNickBreakers{"\0\r\n $|<>", 8};
+// '$' separates the fields of $MyINFO.
+constexpr std::string_view kNmdcFieldBreakers{"\0\r\n$", 4};
 
 class DCConnection : public Connection {
 public:
@@ -16,7 +23,5 @@ public:
     bool writeMessage(const std::string& message) override;
 };
 
-// '|' written as "&#124;"; '$' and '&' stay as they are.
-std::string escapeDCText(const std::string& text);
-// "&#124;" back to '|' and "&#36;" back to '$', in one pass.
-std::string unescapeDCText(std::string_view text);
+// Main-chat lines begin with the speaker's tag.
+inline bool isNmdcChatLine(std::string_view command) { return !command.empty() && command[0] == '<'; }

@@ -27,6 +27,7 @@ void printUsage() {
     printLine("   -L num  - override loglevel");
     printLine("   -p file - override path to pidfile specified in config");
     printLine("   -d      - do not go in background, all logging goes to stderr");
+    printLine("   -t      - check the configuration and exit");
     printLine("");
 }
 
@@ -34,9 +35,10 @@ bool CommandLine::parse(int argc, char* argv[]) {
     int option;
     // The '+' stops glibc's getopt at the first non-option argument instead
     // of searching on past it; other getopts stop there anyway.
-    while ((option = getopt(argc, argv, "+dc:l:L:p:h")) != -1) {
+    while ((option = getopt(argc, argv, "+dtc:l:L:p:h")) != -1) {
         switch (option) {
         case 'd': background = false; break;
+        case 't': checkOnly = true; break;
         case 'c': configPath = optarg; break;
         case 'l': logfileOverride = optarg; break;
         case 'p': pidfileOverride = optarg; break;

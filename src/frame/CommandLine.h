@@ -1,4 +1,4 @@
-// The daemon's command line: "-c file -l file -L num -p file -d -h".
+// The daemon's command line: "-c file -l file -L num -p file -d -t -h".
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@ struct CommandLine {
     std::string logfileOverride;                 // -l; empty keeps the file's logfile
     std::string pidfileOverride;                 // -p; empty keeps the file's pidfile
     bool background = true;                      // cleared by -d
+    bool checkOnly = false;                      // -t: check the configuration and exit
     std::int32_t levelOverride = 0;              // -L, as strtol reads it
     bool levelGiven = false;                     // whether -L was given
 

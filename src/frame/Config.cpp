@@ -1,60 +1,153 @@
 #include "frame/Config.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "dc/DCConnection.h"
+#include "dc/HubCharset.h"
 #include "frame/printable.h"
+#include "frame/yesNo.h"
+#include "irc/IRCMessage.h"
+#include "net/TlsSession.h"
 
-#define STRING_KEY(name, part) \
-    { #name, 's', nullptr, [](Config& c) -> std::string* { return &c.part name; } }
-#define INT_KEY(name, part) \
-    { #name, 'i', [](Config& c) -> std::int32_t* { return &c.part name; }, nullptr }
+namespace {
+
+// Bytes that no value going into a protocol line may hold, and those that
+// also end a word of a command.
+constexpr std::string_view kNul{"\0", 1};
+constexpr std::string_view kWordBreakers{"\0\r\n ", 4};
+// Paths and lists far beyond this are no one's.
+constexpr std::size_t kMaxPathBytes = 4096;
+// A registration line is at most 510 bytes; these leave room for the
+// command word, the "_" a retried nick gains and the other parameters.
+constexpr std::size_t kMaxNickBytes = 64;
+constexpr std::size_t kMaxTextBytes = 255;
+// RFC 1459's limit; a PRIVMSG must still leave room for the text.
+constexpr std::size_t kMaxChannelBytes = 200;
+// The speed and share-size fields are short in any real client.
+constexpr std::size_t kMaxShortFieldBytes = 64;
+
+constexpr SettingRule text(std::string_view forbidden, std::size_t maxBytes, bool required = false,
+                           std::string (*check)(const Config&) = nullptr) {
+    SettingRule rule{SettingRule::Kind::Text, forbidden, maxBytes, required};
+    rule.check = check;
+    return rule;
+}
+constexpr SettingRule number(std::int32_t min, std::int32_t max, const char* noun = nullptr,
+                             std::string (*check)(const Config&) = nullptr) {
+    SettingRule rule{SettingRule::Kind::Number, std::string_view(), 0};
+    rule.min = min;
+    rule.max = max;
+    rule.noun = noun;
+    rule.check = check;
+    return rule;
+}
+constexpr SettingRule yesNo(std::string (*check)(const Config&) = nullptr) {
+    SettingRule rule{SettingRule::Kind::Switch, std::string_view(), 0};
+    rule.check = check;
+    return rule;
+}
+constexpr SettingRule kPort = number(1, 65535, "a port");
+constexpr SettingRule kAnyNumber = number(INT32_MIN, INT32_MAX);
+
+bool isYes(const std::string& value) { return parseYesNo(value).value_or(false); }
+
+std::string builtWithTls(const std::string& value) {
+    return isYes(value) && !TlsSession::available() ? "yes, but brivox was built without TLS" : std::string();
+}
+std::string ircTlsAvailable(const Config& c) { return builtWithTls(c.irc.irc_tls); }
+std::string dcTlsAvailable(const Config& c) { return builtWithTls(c.dc.dc_tls); }
+
+std::string usableCertificate(const Config& c) {
+    if (c.irc.irc_tls_cert.empty())
+        return std::string();
+    if (!isYes(c.irc.irc_tls))
+        return "is set, but irc_tls is no";
+    const std::string problem = TlsSession::certificateFileProblem(c.irc.irc_tls_cert);
+    return problem.empty() ? problem : "\"" + c.irc.irc_tls_cert + "\" " + problem;
+}
+
+// SASL needs a user, and either a password (PLAIN) or a client certificate
+// (EXTERNAL).
+std::string saslUserHasAWayIn(const Config& c) {
+    if (!c.irc.irc_sasl_user.empty() && c.irc.irc_sasl_password.empty() && c.irc.irc_tls_cert.empty())
+        return "needs irc_sasl_password, or irc_tls_cert for EXTERNAL";
+    return std::string();
+}
+std::string saslPasswordHasAUser(const Config& c) {
+    return c.irc.irc_sasl_user.empty() && !c.irc.irc_sasl_password.empty() ? "is set without irc_sasl_user"
+                                                                          : std::string();
+}
+
+std::string knownCharset(const Config& c) {
+    return HubCharset::isKnown(c.dc.dc_encoding)
+               ? std::string()
+               : "iconv(3) has no character set \"" + c.dc.dc_encoding + "\" (try UTF-8, CP1251, CP1252, KOI8-R)";
+}
+
+std::string longestDelayNotShorter(const Config& c) {
+    return c.reconnect_delay_max < c.reconnect_delay_min
+               ? "is below reconnect_delay_min (" + std::to_string(c.reconnect_delay_min) + ")"
+               : std::string();
+}
+
+}  // namespace
+
+#define TEXT_KEY(name, part, rule) \
+    { #name, rule, nullptr, [](Config& c) -> std::string* { return &c.part name; } }
+#define NUMBER_KEY(name, part, rule) \
+    { #name, rule, [](Config& c) -> std::int32_t* { return &c.part name; }, nullptr }
 
 const ConfigKey configKeys[] = {
-    STRING_KEY(irc_server, irc.),
-    INT_KEY(irc_port, irc.),
-    STRING_KEY(irc_nick, irc.),
-    STRING_KEY(irc_username, irc.),
-    STRING_KEY(irc_password, irc.),
-    STRING_KEY(irc_realname, irc.),
-    STRING_KEY(irc_channel, irc.),
-    STRING_KEY(dc_server, dc.),
-    INT_KEY(dc_port, dc.),
-    STRING_KEY(dc_nick, dc.),
-    STRING_KEY(dc_pass, dc.),
-    STRING_KEY(dc_description, dc.),
-    STRING_KEY(dc_speed, dc.),
-    INT_KEY(dc_speed_val, dc.),
-    STRING_KEY(dc_email, dc.),
-    STRING_KEY(dc_share_size, dc.),
-    STRING_KEY(logfile, ),
-    STRING_KEY(pidfile, ),
-    INT_KEY(loglevel, ),
-    INT_KEY(use_syslog, ),
-    INT_KEY(irc_burst_lines, irc.),
-    INT_KEY(irc_line_interval, irc.),
-    STRING_KEY(dc_encoding, dc.),
-    STRING_KEY(ignore_nicks, ),
-    INT_KEY(irc_queue_max_age, irc.),
-    STRING_KEY(irc_tls, irc.),
-    STRING_KEY(irc_tls_verify, irc.),
-    STRING_KEY(irc_tls_cert, irc.),
-    STRING_KEY(irc_sasl_user, irc.),
-    STRING_KEY(irc_sasl_password, irc.),
-    STRING_KEY(irc_channel_key, irc.),
-    STRING_KEY(dc_tls, dc.),
-    STRING_KEY(dc_tls_verify, dc.),
-    {"", 0, nullptr, nullptr},
+    TEXT_KEY(irc_server, irc., text(kWordBreakers, kMaxTextBytes, true)),
+    NUMBER_KEY(irc_port, irc., kPort),
+    TEXT_KEY(irc_nick, irc., text(kIrcWordBreakers, kMaxNickBytes, true)),
+    TEXT_KEY(irc_username, irc., text(kIrcWordBreakers, kMaxNickBytes, true)),
+    TEXT_KEY(irc_password, irc., text(kIrcWordBreakers, kMaxTextBytes)),
+    TEXT_KEY(irc_realname, irc., text(kIrcLineBreakers, kMaxTextBytes)),
+    TEXT_KEY(irc_channel, irc., text(kIrcChannelBreakers, kMaxChannelBytes, true)),
+    TEXT_KEY(dc_server, dc., text(kWordBreakers, kMaxTextBytes, true)),
+    NUMBER_KEY(dc_port, dc., kPort),
+    TEXT_KEY(dc_nick, dc., text(kNmdcNickBreakers, kMaxNickBytes, true)),
+    TEXT_KEY(dc_pass, dc., text(kWordBreakers, kMaxTextBytes)),
+    TEXT_KEY(dc_description, dc., text(kNmdcFieldBreakers, kMaxTextBytes)),
+    TEXT_KEY(dc_speed, dc., text(kNmdcFieldBreakers, kMaxShortFieldBytes, true)),
+    NUMBER_KEY(dc_speed_val, dc., kAnyNumber),
+    TEXT_KEY(dc_email, dc., text(kNmdcFieldBreakers, kMaxTextBytes)),
+    TEXT_KEY(dc_share_size, dc., text(kNmdcFieldBreakers, kMaxShortFieldBytes)),
+    TEXT_KEY(logfile, , text(kNul, kMaxPathBytes)),
+    TEXT_KEY(pidfile, , text(kNul, kMaxPathBytes)),
+    NUMBER_KEY(loglevel, , kAnyNumber),
+    NUMBER_KEY(use_syslog, , kAnyNumber),
+    NUMBER_KEY(irc_burst_lines, irc., number(1, 10000)),
+    NUMBER_KEY(irc_line_interval, irc., number(0, 3600 * 1000)),
+    TEXT_KEY(dc_encoding, dc., text(kNul, kMaxShortFieldBytes, true, knownCharset)),
+    TEXT_KEY(ignore_nicks, , text(kNul, kMaxPathBytes)),
+    NUMBER_KEY(irc_queue_max_age, irc., number(0, 24 * 3600)),
+    TEXT_KEY(irc_tls, irc., yesNo(ircTlsAvailable)),
+    TEXT_KEY(irc_tls_verify, irc., yesNo()),
+    TEXT_KEY(irc_tls_cert, irc., text(kNul, kMaxPathBytes, false, usableCertificate)),
+    TEXT_KEY(irc_sasl_user, irc., text(kNul, kMaxTextBytes, false, saslUserHasAWayIn)),
+    TEXT_KEY(irc_sasl_password, irc., text(kNul, kMaxTextBytes, false, saslPasswordHasAUser)),
+    TEXT_KEY(irc_channel_key, irc., text(kIrcKeyBreakers, kMaxTextBytes)),
+    TEXT_KEY(dc_tls, dc., yesNo(dcTlsAvailable)),
+    TEXT_KEY(dc_tls_verify, dc., yesNo()),
+    NUMBER_KEY(reconnect_delay_min, , number(1, 3600)),
+    NUMBER_KEY(reconnect_delay_max, , number(1, 24 * 3600, nullptr, longestDelayNotShorter)),
+    {"", text(kNul, 0), nullptr, nullptr},
 };
 
-#undef STRING_KEY
-#undef INT_KEY
+#undef TEXT_KEY
+#undef NUMBER_KEY
 
 std::string trim(std::string text, char c) {
     const std::size_t first = text.find_first_not_of(c);
@@ -110,10 +203,78 @@ bool readWholeFile(const std::string& path, std::string& contents, std::string& 
 }
 
 bool isKnownKey(const std::string& key) {
-    for (const ConfigKey* entry = configKeys; entry->type != 0; ++entry)
+    for (const ConfigKey* entry = configKeys; entry->key[0] != '\0'; ++entry)
         if (key == entry->key)
             return true;
     return false;
+}
+
+// A decimal whole number, with an optional sign, and nothing else.
+std::optional<long long> parseWholeNumber(const std::string& text) {
+    const std::size_t at = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    // 18 digits still fit a long long.
+    if (at == text.size() || text.size() - at > 18)
+        return std::nullopt;
+    for (std::size_t i = at; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+    return std::stoll(text);
+}
+
+std::string outOfRange(long long value, const SettingRule& rule) {
+    const std::string range = "(" + std::to_string(rule.min) + ".." + std::to_string(rule.max) + ")";
+    return std::to_string(value) + (rule.noun ? std::string(" is not ") + rule.noun + " " : " is out of range ") +
+           range;
+}
+
+// Sets the field from the text; what is wrong with the text when it cannot.
+std::string setField(Config& config, const ConfigKey& entry, const std::string& value) {
+    if (entry.stringField) {
+        *entry.stringField(config) = value;
+        return std::string();
+    }
+    const std::optional<long long> parsed = parseWholeNumber(value);
+    if (!parsed)
+        return "\"" + printable(value) + "\" is not a whole number";
+    if (*parsed < entry.rule.min || *parsed > entry.rule.max)
+        return outOfRange(*parsed, entry.rule);
+    *entry.intField(config) = static_cast<std::int32_t>(*parsed);
+    return std::string();
+}
+
+std::string textProblem(const std::string& value, const SettingRule& rule) {
+    const std::size_t bad = value.find_first_of(rule.forbidden);
+    if (bad != std::string::npos)
+        return "holds \"" + printable(value.substr(bad, 1)) + "\", which the protocol does not allow there";
+    if (value.size() > rule.maxBytes)
+        return "is " + std::to_string(value.size()) + " bytes long; at most " + std::to_string(rule.maxBytes) +
+               " fit";
+    if (rule.required && value.empty())
+        return "must not be empty";
+    return std::string();
+}
+
+// What breaks the rule in the value the record holds.
+std::string ruleProblem(Config& config, const ConfigKey& entry) {
+    std::string problem;
+    switch (entry.rule.kind) {
+    case SettingRule::Kind::Text:
+        problem = textProblem(*entry.stringField(config), entry.rule);
+        break;
+    case SettingRule::Kind::Number: {
+        const std::int32_t value = *entry.intField(config);
+        if (value < entry.rule.min || value > entry.rule.max)
+            problem = outOfRange(value, entry.rule);
+        break;
+    }
+    case SettingRule::Kind::Switch:
+        if (!parseYesNo(*entry.stringField(config)))
+            problem = "\"" + printable(*entry.stringField(config)) + "\" is not yes or no";
+        break;
+    }
+    if (problem.empty() && entry.rule.check)
+        problem = entry.rule.check(config);
+    return problem;
 }
 
 // A file of thousands of misspelt keys gets a bounded number of lines.
@@ -177,6 +338,7 @@ bool Config::load(const std::string& path, ConfigDiagnostics& diagnostics) {
         if (auto pair = parseLine(contents.substr(start, length))) {
             if (!isKnownKey(pair->first))
                 noteUnknownKey(pair->first, lineNumber, unknownKeys, diagnostics.warnings);
+            keyLines[pair->first] = lineNumber;
             rawValues[pair->first] = std::move(pair->second);
         }
         start = end + 1;
@@ -185,23 +347,42 @@ bool Config::load(const std::string& path, ConfigDiagnostics& diagnostics) {
         diagnostics.warnings.push_back("... and " + std::to_string(unknownKeys - kMaxUnknownKeyWarnings) +
                                        " more unknown keys");
 
-    for (const ConfigKey* entry = configKeys; entry->type != 0; ++entry) {
+    std::vector<std::string> unreadable;
+    for (const ConfigKey* entry = configKeys; entry->key[0] != '\0'; ++entry) {
         const auto found = rawValues.find(entry->key);
         if (found == rawValues.end())
             continue;
-        if (entry->type == 's')
-            *entry->stringField(*this) = found->second;
-        else
-            *entry->intField(*this) = parseInt32(found->second);
+        const std::string problem = setField(*this, *entry, found->second);
+        if (!problem.empty()) {
+            diagnostics.problems.push_back({entry->key, keyLines[entry->key], problem});
+            unreadable.push_back(entry->key);
+        }
     }
+    // A value that could not be read leaves the default, which is no news.
+    for (ConfigProblem& problem : problems())
+        if (std::find(unreadable.begin(), unreadable.end(), problem.key) == unreadable.end())
+            diagnostics.problems.push_back(std::move(problem));
+    // In the order of the file, as the operator reads it.
+    std::stable_sort(diagnostics.problems.begin(), diagnostics.problems.end(),
+                     [](const ConfigProblem& a, const ConfigProblem& b) { return a.line - 1 < b.line - 1; });
     return true;
 }
 
-Config::Config(const IRCConfig& ircSettings, const DCConfig& dcSettings, const Config& general)
-    : irc(ircSettings),
-      dc(dcSettings),
-      logfile(general.logfile),
-      pidfile(general.pidfile),
-      loglevel(general.loglevel),
-      use_syslog(general.use_syslog),
-      ignore_nicks(general.ignore_nicks) {}
+std::vector<ConfigProblem> Config::problems() const {
+    std::vector<ConfigProblem> found;
+    // The table's accessors serve loading too; reading through them
+    // changes nothing.
+    Config& self = const_cast<Config&>(*this);
+    for (const ConfigKey* entry = configKeys; entry->key[0] != '\0'; ++entry) {
+        const std::string problem = ruleProblem(self, *entry);
+        if (!problem.empty()) {
+            const auto line = keyLines.find(entry->key);
+            found.push_back({entry->key, line == keyLines.end() ? 0 : line->second, problem});
+        }
+    }
+    return found;
+}
+
+std::string ConfigProblem::describe(const std::string& path) const {
+    return path + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + key + ": " + text;
+}

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The IRC side's settings; each field bears the name of its key.
@@ -46,10 +47,21 @@ struct DCConfig {
 // A configuration file is a few dozen lines; far beyond this it is not one.
 constexpr std::size_t kMaxConfigBytes = 1024 * 1024;
 
+// A value the daemon cannot use, and where it stands.
+struct ConfigProblem {
+    std::string key;
+    std::size_t line = 0;  // its line in the file; 0 when the key is not in it
+    std::string text;      // what is wrong with it
+
+    // "brivox.conf:12: irc_port: 70000 is not a port (1..65535)"
+    std::string describe(const std::string& path) const;
+};
+
 // What loading found wrong, in sentences for the log.
 struct ConfigDiagnostics {
-    std::string failure;                // why the file could not be loaded
-    std::vector<std::string> warnings;  // unknown keys, a bounded number of lines
+    std::string failure;                 // why the file could not be loaded
+    std::vector<std::string> warnings;   // unknown keys, a bounded number of lines
+    std::vector<ConfigProblem> problems;  // every value that breaks its key's rule
 };
 
 // The whole configuration.
@@ -61,30 +73,46 @@ struct Config {
     std::int32_t loglevel = 11;                  // log mask: Error, Warning, Notice
     std::int32_t use_syslog = 0;                 // nonzero: syslog in the background
     std::string ignore_nicks;                    // comma-separated speakers never relayed
+    std::int32_t reconnect_delay_min = 10;       // s before the first new attempt after a failure
+    std::int32_t reconnect_delay_max = 300;      // s the delay doubles up to
     std::map<std::string, std::string> rawValues;  // every pair read from the file
-
-    Config() = default;
-    // Assembles the settings both clients finally use with the general
-    // settings of another record; rawValues stays empty.
-    Config(const IRCConfig& ircSettings, const DCConfig& dcSettings, const Config& general);
+    std::map<std::string, std::size_t> keyLines;   // the line each key was read from
 
     // Reads the file at path. False when it is not a regular file of at most
     // kMaxConfigBytes or cannot be read; the record is then left as it was.
     bool load(const std::string& path);
-    // The same, saying why it failed, and what the file holds that is worth
-    // a warning (unknown keys with their line numbers).
+    // The same, saying why it failed, what the file holds that is worth a
+    // warning (unknown keys with their line numbers), and every value that
+    // the daemon cannot use.
     bool load(const std::string& path, ConfigDiagnostics& diagnostics);
+    // Every value of the record that breaks its key's rule.
+    std::vector<ConfigProblem> problems() const;
 };
 
-// One entry of the key table: the key, 'i' or 's', and the field it fills.
+// What a key's value must be.
+struct SettingRule {
+    enum class Kind { Text, Number, Switch };
+    Kind kind;
+    std::string_view forbidden;  // Text: bytes it may not hold
+    std::size_t maxBytes = 0;    // Text: its longest length
+    bool required = false;       // Text: it may not be empty
+    std::int32_t min = 0;        // Number: its range
+    std::int32_t max = 0;
+    const char* noun = nullptr;  // Number: what the range makes it ("a port")
+    // A rule beyond bytes and ranges (a file to read, a character set, a
+    // key it needs): what is wrong, or an empty text.
+    std::string (*check)(const Config& config) = nullptr;
+};
+
+// One entry of the key table: the key, its rule, and the field it fills.
 struct ConfigKey {
     const char* key;
-    char type;                                   // 'i', 's', or 0 for the end marker
-    std::int32_t* (*intField)(Config&);          // set for 'i' entries only
-    std::string* (*stringField)(Config&);        // set for 's' entries only
+    SettingRule rule;
+    std::int32_t* (*intField)(Config&);          // set for numbers only
+    std::string* (*stringField)(Config&);        // set for texts and switches
 };
 
-// The known keys in table order, ended by a marker whose type is 0.
+// The known keys in table order, ended by a marker whose key is empty.
 extern const ConfigKey configKeys[];
 
 // text converted as strtol does with base 10, keeping the low 32 bits.

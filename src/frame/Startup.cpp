@@ -1,6 +1,8 @@
 #include "frame/Startup.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -10,7 +12,9 @@
 #include "frame/Config.h"
 #include "frame/Log.h"
 #include "frame/Pidfile.h"
+#include "dc/DCClient.h"
 #include "frame/Relay.h"
+#include "irc/IRCClient.h"
 #include "frame/stopSignals.h"
 #include "platform.h"
 
@@ -54,18 +58,45 @@ void keepLargeBuffersReturnable() {
 #endif
 }
 
+// Which side's settings a key belongs to, in the line that follows its
+// problems.
+const char* incorrectConfigLine(const std::string& key) {
+    if (key.compare(0, 4, "irc_") == 0)
+        return "Incorrect config for IRC";
+    if (key.compare(0, 3, "dc_") == 0)
+        return "Incorrect config for DC++";
+    return "Incorrect config";
+}
+
+// Every problem of the file with its line, then one line per part of the
+// settings that has any.
+void reportProblems(const std::vector<ConfigProblem>& problems, const std::string& path) {
+    std::vector<const char*> parts;
+    for (const ConfigProblem& problem : problems) {
+        logMessage(Error, problem.describe(path));
+        const char* part = incorrectConfigLine(problem.key);
+        if (std::find(parts.begin(), parts.end(), part) == parts.end())
+            parts.push_back(part);
+    }
+    for (const char* part : parts)
+        logMessage(Error, part);
+}
+
 // Loads the file and sets the log mask; what the file holds beyond the
-// settings is reported here and not kept for the run.
+// settings is reported here and not kept for the run. A check (-t) shows
+// at least errors and warnings, whatever the file asks.
 bool loadConfig(Config& config, const CommandLine& commandLine) {
     ConfigDiagnostics diagnostics;
     if (!config.load(commandLine.configPath, diagnostics)) {
         logMessage(Error, "Failed to load config. Exiting: " + diagnostics.failure);
         return false;
     }
-    setLogMask(commandLine.levelGiven ? commandLine.levelOverride : config.loglevel);
+    const int mask = commandLine.levelGiven ? commandLine.levelOverride : config.loglevel;
+    setLogMask(commandLine.checkOnly ? mask | Error | Warning : mask);
     for (const std::string& warning : diagnostics.warnings)
         logMessage(Warning, warning);
-    return true;
+    reportProblems(diagnostics.problems, commandLine.configPath);
+    return diagnostics.problems.empty();
 }
 
 // In the background the sink is chosen just before detaching, so that a log
@@ -78,6 +109,16 @@ int goToBackground(const Config& config) {
         return 1;
     }
     return 0;
+}
+
+void configureClients(const Config& config, Translator& translator, IRCClient& irc, DCClient& dc) {
+    const std::chrono::seconds first(config.reconnect_delay_min);
+    const std::chrono::seconds longest(config.reconnect_delay_max);
+    irc.setConfig(config.irc);
+    irc.setReconnectDelays(first, longest);
+    dc.setConfig(config.dc);
+    dc.setReconnectDelays(first, longest);
+    translator.setConfig(config);
 }
 
 }  // namespace
@@ -101,7 +142,13 @@ int startBrivox(int argc, char* argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
     catchStopSignals();
 
-    if (!loadConfig(config, commandLine))
+    const bool loaded = loadConfig(config, commandLine);
+    if (commandLine.checkOnly) {
+        if (loaded)
+            std::printf("Configuration file %s is valid\n", commandLine.configPath.c_str());
+        return loaded ? 0 : 1;
+    }
+    if (!loaded)
         return 1;
     if (!commandLine.logfileOverride.empty())
         config.logfile = commandLine.logfileOverride;
@@ -116,10 +163,8 @@ int startBrivox(int argc, char* argv[]) {
     if (!config.pidfile.empty() && !writePidfile(config.pidfile))
         logMessage(Error, "Unable to write pidfile", true);
 
-    Relay relay(config, translator, irc, dc);
-    const int status = relay.logIn();
-    if (status != 0)
-        return status;
+    configureClients(config, translator, irc, dc);
     releaseStartupMemory();
+    Relay relay(translator, irc, dc);
     return relay.run();
 }

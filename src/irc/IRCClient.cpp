@@ -4,10 +4,23 @@
 
 #include "frame/Log.h"
 #include "frame/printable.h"
-#include "frame/settingProblem.h"
-#include "net/openServerLink.h"
+#include "frame/yesNo.h"
 
 namespace {
+
+constexpr std::string_view kAction = "\x01" "ACTION";
+// A CTCP ACTION adds "\x01ACTION " and "\x01" around the text.
+constexpr std::size_t kActionWrapping = 9;
+
+ClientNames ircNames() {
+    ClientNames names;
+    names.client = "IRCClient";
+    names.resolver = "IRCClient::Connect()";
+    names.side = "IRC";
+    names.peer = "server";
+    names.verifyKey = "irc_tls_verify";
+    return names;
+}
 
 // Numeric replies 400 to 599 are errors.
 bool isErrorReply(std::string_view command) {
@@ -15,187 +28,126 @@ bool isErrorReply(std::string_view command) {
            command[1] <= '9' && command[2] >= '0' && command[2] <= '9';
 }
 
-// A registration line is at most 510 bytes; these leave room for the
-// command word, the "_" a retried nick gains and the other parameters.
-constexpr std::size_t kMaxNickBytes = 64;
-constexpr std::size_t kMaxUserBytes = 64;
-constexpr std::size_t kMaxTextBytes = 255;
-// RFC 1459's limit; a PRIVMSG must still leave room for the text.
-constexpr std::size_t kMaxChannelBytes = 200;
-// A channel name ends at a space, a comma or a BEL.
-constexpr std::string_view kChannelBreakers{"\0\r\n ,\a", 6};
-// A key is one word of JOIN's key list.
-constexpr std::string_view kKeyBreakers{"\0\r\n ,", 5};
-// A SASL PLAIN payload separates its fields with NUL; base64 carries the rest.
-constexpr std::string_view kSaslBreakers{"\0", 1};
-
-std::string firstSettingProblem(const IRCConfig& config) {
-    return settingProblem({
-        {"irc_nick", config.irc_nick, kWordBreakers, kMaxNickBytes},
-        {"irc_username", config.irc_username, kWordBreakers, kMaxUserBytes},
-        {"irc_password", config.irc_password, kWordBreakers, kMaxTextBytes},
-        {"irc_channel", config.irc_channel, kChannelBreakers, kMaxChannelBytes},
-        {"irc_realname", config.irc_realname, kLineBreaksAndNul, kMaxTextBytes},
-        {"irc_server", config.irc_server, kWordBreakers, kMaxTextBytes},
-        {"irc_channel_key", config.irc_channel_key, kKeyBreakers, kMaxTextBytes},
-        {"irc_sasl_user", config.irc_sasl_user, kSaslBreakers, kMaxTextBytes},
-        {"irc_sasl_password", config.irc_sasl_password, kSaslBreakers, kMaxTextBytes},
-    });
-}
-
-// SASL needs a user, and either a password (PLAIN) or a client certificate
-// (EXTERNAL).
-std::string saslProblem(const IRCConfig& config) {
-    if (config.irc_sasl_user.empty() && !config.irc_sasl_password.empty())
-        return "irc_sasl_password is set without irc_sasl_user";
-    if (!config.irc_sasl_user.empty() && config.irc_sasl_password.empty() && config.irc_tls_cert.empty())
-        return "irc_sasl_user needs irc_sasl_password, or irc_tls_cert for EXTERNAL";
-    return std::string();
-}
-
 }  // namespace
 
 // While registering, only the answers that decide the registration matter.
 const IRCClient::Handler IRCClient::registrationHandlers[] = {
-    {"001", &IRCClient::onWelcome},      {"433", &IRCClient::onNickInUse},
-    {"432", &IRCClient::onNickRefused},  {"436", &IRCClient::onNickRefused},
-    {"437", &IRCClient::onNickRefused},  {"ERROR", &IRCClient::onError},
+    {"PING", &IRCClient::onPing},
+    {"001", &IRCClient::onWelcome},
+    {"433", &IRCClient::onNickInUse},
+    {"432", &IRCClient::onNickRefused},
+    {"436", &IRCClient::onNickRefused},
+    {"437", &IRCClient::onNickRefused},
 };
 
 // Once registered: what the server supports, our place in the channel and
 // the name we go by.
 const IRCClient::Handler IRCClient::sessionHandlers[] = {
+    {"PING", &IRCClient::onPing},
     {"005", &IRCClient::onSupport},
     {"JOIN", &IRCClient::onJoin},
     {"KICK", &IRCClient::onKick},
     {"NICK", &IRCClient::onNickChange},
-    {"ERROR", &IRCClient::onError},
 };
 
-IRCClient::IRCClient() { resetPacer(); }
+IRCClient::IRCClient() : ChatClient(connection, ircNames()) { resetPacer(); }
 
-IRCClient::~IRCClient() { Disconnect(); }
-
-bool IRCClient::setConfig(const IRCConfig& config) {
-    if (config.irc_nick.empty() || config.irc_server.empty() || config.irc_username.empty() ||
-        config.irc_channel.empty() || config.irc_port == 0)
-        return false;
-    // Only the low 16 bits would reach the socket: 76667 would become 11131.
-    if (config.irc_port < 1 || config.irc_port > 65535)
-        return false;
-    if (config.irc_burst_lines < 1 || config.irc_line_interval < 0 || config.irc_queue_max_age < 0)
-        return false;
-    TlsSettings tls;
-    std::string problem = firstSettingProblem(config);
-    if (problem.empty())
-        problem = saslProblem(config);
-    if (problem.empty())
-        problem = tlsSettingsProblem({"irc", config.irc_tls, config.irc_tls_verify, config.irc_tls_cert,
-                                      config.irc_server},
-                                     tls);
-    if (!problem.empty()) {
-        logMessage(Error, "IRCClient::setConfig(): " + problem);
-        return false;
-    }
-    connection.useTls(tls);
-    settings = config;
-    configuredNick = config.irc_nick;
-    resetPacer();
-    return true;
+IRCClient::~IRCClient() {
+    sayGoodbye("");
+    close();
 }
 
-bool IRCClient::openLink() {
-    return openServerLink(connection, settings.irc_server, settings.irc_port,
-                          {"IRCClient::Connect()", "IRCClient::Connect()", "irc_tls_verify", "server"});
+void IRCClient::setConfig(const IRCConfig& config) {
+    settings = config;
+    configuredNick = config.irc_nick;
+    privmsgHead = "PRIVMSG " + settings.irc_channel + " :";
+    TlsSettings tls;
+    tls.enabled = parseYesNo(config.irc_tls).value_or(false);
+    tls.verify = parseYesNo(config.irc_tls_verify).value_or(true);
+    tls.host = config.irc_server;
+    tls.certificateFile = config.irc_tls_cert;
+    setServer(config.irc_server, config.irc_port, tls);
+    resetPacer();
 }
 
 // Every log-in starts from the configured nick: a nick that gained "_"
 // because its owner's ghost was still there is free again by now.
-bool IRCClient::Connect() {
-    side.enter(LinkState::LoggingIn);
+void IRCClient::onAttemptStart() {
     settings.irc_nick = configuredNick;
     nickRetries = 0;
-    droppedWhileAway = 0;
-    lastHeard.clear();
     view = IRCServerView();
     ownUserHost.clear();
     noteOwnPrefix();
-    heard();
+    heard(Clock::now());
     resetPacer();
+    joinSchedule.setDelays(firstDelay(), longestDelay());
     sasl.reset();
     if (!settings.irc_sasl_user.empty())
         sasl.emplace(settings.irc_sasl_user, settings.irc_sasl_password);
-    connection.setDeadline(side.attemptStartedAt() + Connection::waitLimit());
-    const bool sent = openLink() && (!sasl || sendRegistrationLine(SaslLogin::openingLine())) &&
-                      (settings.irc_password.empty() || sendRegistrationLine("PASS " + settings.irc_password)) &&
-                      sendRegistrationLine("NICK " + settings.irc_nick) &&
-                      sendRegistrationLine("USER " + settings.irc_username + " 0 * :" + settings.irc_realname);
-    connection.clearDeadline();
-    if (!sent) {
-        connection.Disconnect();
-        side.enter(LinkState::Down);
-    }
-    return sent;
 }
 
-bool IRCClient::sendRegistrationLine(const std::string& line) {
-    connection.sendMessage(line);
-    return connection.isConnected();
+void IRCClient::onLinkOpen() {
+    if (sasl)
+        connection.writeMessage(SaslLogin::openingLine());
+    if (!settings.irc_password.empty())
+        connection.writeMessage("PASS " + settings.irc_password);
+    connection.writeMessage("NICK " + settings.irc_nick);
+    connection.writeMessage("USER " + settings.irc_username + " 0 * :" + settings.irc_realname);
 }
 
-bool IRCClient::answerIfPing(const std::string& line) {
-    if (line.compare(0, 4, "PING") != 0)
+// One handler per command that changes our state; a channel message is chat.
+bool IRCClient::onMessage(const std::string& line, ChatMessage& chat) {
+    heard(Clock::now());
+    currentLine = line;
+    const IRCMessage message = parseIRCMessage(line);
+    if (side.is(LinkState::LoggingIn)) {
+        if (sasl && !sasl->done() && SaslLogin::handles(message.command))
+            followSasl(message, line);
+        else
+            dispatch(std::begin(registrationHandlers), std::end(registrationHandlers), message);
         return false;
-    connection.writeMessage("PONG " + (line.size() > 5 ? line.substr(5) : std::string()));
-    return true;
-}
-
-// The line is read straight into the caller's string; an answered PING may
-// be left there when no other line follows.
-bool IRCClient::getMessage(std::string& line) {
-    if (side.is(LinkState::Down))
-        return false;
-    while (connection.readMessage(line)) {
-        heard();
-        if (answerIfPing(line))
-            continue;
-        follow(line);
-        return true;
     }
-    // Only once every line that arrived before the end has been handed over
-    // does the side count as down.
-    if (!connection.isConnected())
-        linkLost();
+    if (dispatch(std::begin(sessionHandlers), std::end(sessionHandlers), message))
+        return false;
+    if (message.is("PRIVMSG"))
+        return readChat(message, chat);
+    if (awaitsJoinAnswer() && isErrorReply(message.command) && isOurChannel(message.param(1)))
+        onJoinRefused(message);
     return false;
 }
 
-// One handler per command that changes our state; every line also goes on
-// to the relay, where the Translator drops what is not channel chat.
-void IRCClient::follow(const std::string& line) {
-    const std::string_view command = ircCommandOf(line);
-    const bool registering = side.is(LinkState::LoggingIn);
-    if (registering)
-        lastHeard.assign(line, 0, kMaxQuotedPeerText + 1);
-    if (registering && sasl && !sasl->done() && SaslLogin::handles(command)) {
-        followSasl(parseIRCMessage(line), line);
-        return;
-    }
-    const auto dispatch = [&](const auto& handlers) {
-        for (const Handler& handler : handlers)
-            if (command == handler.command) {
-                (this->*handler.handle)(parseIRCMessage(line), line);
-                return true;
-            }
+bool IRCClient::dispatch(const Handler* begin, const Handler* end, const IRCMessage& message) {
+    for (const Handler* handler = begin; handler != end; ++handler)
+        if (message.is(handler->command)) {
+            (this->*handler->handle)(message);
+            return true;
+        }
+    return false;
+}
+
+// ":nick!user@host PRIVMSG <our channel> :text", a CTCP ACTION as an action;
+// other CTCP requests (VERSION, PING...) are for IRC clients, not people.
+bool IRCClient::readChat(const IRCMessage& message, ChatMessage& chat) const {
+    if (message.paramCount != 2 || !message.fromUser() || !isOurChannel(message.param(0)))
         return false;
-    };
-    if (registering ? dispatch(registrationHandlers) : dispatch(sessionHandlers))
-        return;
-    if (!registering && awaitsJoinAnswer() && isErrorReply(command) && refusesOurJoin(parseIRCMessage(line)))
-        onJoinRefused(line);
+    std::string_view text = message.param(1);
+    const bool action = text.compare(0, kAction.size(), kAction) == 0 &&
+                        (text.size() == kAction.size() || text[kAction.size()] == ' ' || text[kAction.size()] == '\x01');
+    if (!text.empty() && text[0] == '\x01' && !action)
+        return false;
+    if (action) {
+        text.remove_prefix(std::min(text.size(), kAction.size() + 1));
+        if (!text.empty() && text.back() == '\x01')
+            text.remove_suffix(1);
+    }
+    chat.speaker = message.senderNick();
+    chat.text = text;
+    chat.action = action;
+    return true;
 }
 
 // The server holds the welcome back until the exchange ends with CAP END.
-void IRCClient::followSasl(const IRCMessage& message, const std::string& line) {
+void IRCClient::followSasl(const IRCMessage& message, std::string_view line) {
     std::vector<std::string> replies;
     const SaslLogin::Progress progress = sasl->onMessage(message, line, replies);
     for (const std::string& reply : replies)
@@ -203,26 +155,34 @@ void IRCClient::followSasl(const IRCMessage& message, const std::string& line) {
     if (progress == SaslLogin::Progress::Done)
         logMessage(Notice, std::string("SASL ") + sasl->mechanism() + " log-in as " + settings.irc_sasl_user +
                                " accepted");
-    else if (progress == SaslLogin::Progress::Failed) {
-        logMessage(Error, "IRCClient: SASL log-in as " + settings.irc_sasl_user + " failed: " + sasl->failure());
-        giveUpLogIn("");
-    }
+    else if (progress == SaslLogin::Progress::Failed)
+        giveUp("SASL log-in as " + settings.irc_sasl_user + " failed: " + sasl->failure());
+}
+
+// Whatever its prefix, what follows the PING comes back byte for byte.
+void IRCClient::onPing(const IRCMessage& message) {
+    const std::size_t commandEnd = static_cast<std::size_t>(message.command.data() - currentLine.data()) +
+                                   message.command.size();
+    std::string_view parameters = currentLine.substr(commandEnd);
+    if (!parameters.empty())
+        parameters.remove_prefix(1);
+    connection.writeMessage("PONG " + std::string(parameters));
 }
 
 // The welcome names us as the server knows us (it may have cut the nick).
-void IRCClient::onWelcome(const IRCMessage& message, const std::string&) {
+void IRCClient::onWelcome(const IRCMessage& message) {
     if (!message.param(0).empty())
         settings.irc_nick = message.param(0);
     noteOwnPrefix();
-    side.enter(LinkState::Joining);
+    enter(LinkState::Joining);
     joinSchedule.startOver(Clock::now());
     joinChannel();
 }
 
-void IRCClient::onNickInUse(const IRCMessage&, const std::string& line) {
+void IRCClient::onNickInUse(const IRCMessage&) {
     if (nickRetries == kMaxNickRetries) {
-        giveUpLogIn("the server refused " + std::to_string(nickRetries + 1) + " nicks, the last \"" +
-                    settings.irc_nick + "\"; it said: \"" + printable(line) + "\"");
+        giveUp("the server refused " + std::to_string(nickRetries + 1) + " nicks, the last \"" + settings.irc_nick +
+               "\"; it said: \"" + printable(currentLine) + "\"");
         return;
     }
     ++nickRetries;
@@ -232,40 +192,32 @@ void IRCClient::onNickInUse(const IRCMessage&, const std::string& line) {
     connection.writeMessage("NICK " + settings.irc_nick);
 }
 
-void IRCClient::onNickRefused(const IRCMessage&, const std::string& line) {
-    logMessage(Error, "IRC server refused our nick with reply: " + printable(withoutPrefix(line)));
-    giveUpLogIn("");
-}
-
-// The server says why it is about to close the link (a wrong password, a
-// ban, a ping time-out); the close itself follows.
-void IRCClient::onError(const IRCMessage&, const std::string& line) {
-    logMessage(Warning, "IRC server closes the link: " + printable(line));
+void IRCClient::onNickRefused(const IRCMessage&) {
+    giveUp("IRC server refused our nick with reply: " + printable(withoutPrefix(currentLine)));
 }
 
 // The server's ISUPPORT tokens: only how it compares names matters here.
-void IRCClient::onSupport(const IRCMessage& message, const std::string&) {
-    const std::string token = "CASEMAPPING=";
-    for (std::size_t i = 1; i + 1 < message.params.size(); ++i)
+void IRCClient::onSupport(const IRCMessage& message) {
+    constexpr std::string_view token = "CASEMAPPING=";
+    for (std::size_t i = 1; i + 1 < message.paramCount; ++i)
         if (message.params[i].compare(0, token.size(), token) == 0)
-            view.caseMapping = caseMappingNamed(std::string_view(message.params[i]).substr(token.size()));
+            view.caseMapping = caseMappingNamed(message.params[i].substr(token.size()));
 }
 
 // Our JOIN as the server echoes it shows our whole prefix, which the server
 // puts in front of every line of ours that others receive.
-void IRCClient::onJoin(const IRCMessage& message, const std::string&) {
+void IRCClient::onJoin(const IRCMessage& message) {
     if (!isUs(message.senderNick()) || !isOurChannel(message.param(0)))
         return;
-    ownUserHost = message.prefix.substr(message.senderNick().size());
+    ownUserHost = std::string(message.prefix.substr(message.senderNick().size()));
     noteOwnPrefix();
     if (side.is(LinkState::InChannel))
         return;
-    reportDroppedWhileAway();
     logMessage(Notice, "Joined " + settings.irc_channel + " as " + settings.irc_nick);
-    side.enter(LinkState::InChannel);
+    enter(LinkState::InChannel);
 }
 
-void IRCClient::onKick(const IRCMessage& message, const std::string&) {
+void IRCClient::onKick(const IRCMessage& message) {
     if (!isOurChannel(message.param(0)) || !isUs(message.param(1)))
         return;
     logMessage(Warning, "Kicked from " + settings.irc_channel + " by " + printable(message.senderNick()) + ": " +
@@ -274,12 +226,29 @@ void IRCClient::onKick(const IRCMessage& message, const std::string&) {
     joinSchedule.startOver(Clock::now() + kRejoinPause);
 }
 
-void IRCClient::onNickChange(const IRCMessage& message, const std::string&) {
+void IRCClient::onNickChange(const IRCMessage& message) {
     if (!isUs(message.senderNick()) || message.param(0).empty())
         return;
-    settings.irc_nick = message.param(0);
+    settings.irc_nick = std::string(message.param(0));
     noteOwnPrefix();
 }
+
+// Banned, invite only, wrong key, full, registered users only...: the next
+// JOIN waits for the join schedule.
+void IRCClient::onJoinRefused(const IRCMessage&) {
+    logMessage(Warning, "Cannot join " + settings.irc_channel + ": " + printable(withoutPrefix(currentLine)));
+    leaveChannel();
+}
+
+bool IRCClient::awaitsJoinAnswer() const { return side.is(LinkState::Joining) || side.is(LinkState::OutOfChannel); }
+
+bool IRCClient::isUs(std::string_view nick) const { return sameNick(nick, settings.irc_nick); }
+
+bool IRCClient::isOurChannel(std::string_view channel) const {
+    return ircNamesEqual(channel, settings.irc_channel, view.caseMapping);
+}
+
+bool IRCClient::sameNick(std::string_view a, std::string_view b) const { return ircNamesEqual(a, b, view.caseMapping); }
 
 // Until the server has shown our user and host, the longest common ones.
 void IRCClient::noteOwnPrefix() {
@@ -287,26 +256,11 @@ void IRCClient::noteOwnPrefix() {
     view.ownPrefixBytes = 1 + settings.irc_nick.size() + userHostBytes + 1;
 }
 
-const IRCServerView& IRCClient::serverView() const { return view; }
-
-// Banned, invite only, wrong key, full, registered users only...: the next
-// JOIN waits for the join schedule.
-void IRCClient::onJoinRefused(const std::string& line) {
-    logMessage(Warning, "Cannot join " + settings.irc_channel + ": " + printable(withoutPrefix(line)));
-    leaveChannel();
-}
-
-bool IRCClient::awaitsJoinAnswer() const { return side.is(LinkState::Joining) || side.is(LinkState::OutOfChannel); }
-
-// An error reply about our channel while we are not in it answers our JOIN.
-bool IRCClient::refusesOurJoin(const IRCMessage& message) const { return isOurChannel(message.param(1)); }
-
-bool IRCClient::isUs(const std::string& nick) const {
-    return ircNamesEqual(nick, settings.irc_nick, view.caseMapping);
-}
-
-bool IRCClient::isOurChannel(const std::string& channel) const {
-    return ircNamesEqual(channel, settings.irc_channel, view.caseMapping);
+// What others receive of our line is our prefix, the PRIVMSG head and the
+// text (wrapped as an action): the text gets what is left of the line.
+std::size_t IRCClient::chatRoom(bool action) const {
+    const std::size_t taken = view.ownPrefixBytes + privmsgHead.size() + (action ? kActionWrapping : 0);
+    return taken < kMaxIrcLineBody ? kMaxIrcLineBody - taken : 0;
 }
 
 // JOIN goes out at once, not behind queued chat. Should neither a
@@ -319,8 +273,8 @@ void IRCClient::joinChannel() {
 
 // Chat for a channel we are kept out of is dropped, not kept for later.
 void IRCClient::leaveChannel() {
-    droppedWhileAway += discardQueuedLines();
-    side.enter(LinkState::OutOfChannel);
+    countDropped(discardQueuedLines());
+    enter(LinkState::OutOfChannel);
 }
 
 // Empties the queue; the lines it held or had to drop at its bound.
@@ -330,36 +284,26 @@ std::size_t IRCClient::discardQueuedLines() {
     return discarded;
 }
 
-void IRCClient::reportDroppedWhileAway() {
-    if (droppedWhileAway > 0)
-        logMessage(Warning, "IRCClient: dropped " + std::to_string(droppedWhileAway) + " lines for " +
-                                settings.irc_channel + " while not in it");
-    droppedWhileAway = 0;
+// Chat waits in the queue during the log-in and goes out, paced, once we
+// are in the channel.
+bool IRCClient::takeChat(std::string_view text, bool action) {
+    if (side.is(LinkState::OutOfChannel))
+        return false;
+    outgoing.assign(privmsgHead);
+    if (action)
+        outgoing += "\x01" "ACTION ";
+    outgoing.append(text);
+    if (action)
+        outgoing += '\x01';
+    if (!side.is(LinkState::InChannel) || pacer.enabled() || pacer.queuedLines() > 0)
+        pacer.push(outgoing);
+    else
+        connection.writeMessage(outgoing);
+    return true;
 }
 
-bool IRCClient::sendMessage(const std::string& text) {
-    switch (side.state()) {
-    case LinkState::Down:
-        return false;
-    case LinkState::OutOfChannel:
-        ++droppedWhileAway;
-        return false;
-    case LinkState::LoggingIn:
-    case LinkState::Joining:
-        pacer.push(text);
-        return true;
-    case LinkState::InChannel:
-        break;
-    }
-    if (pacer.enabled() || pacer.queuedLines() > 0) {
-        pacer.push(text);
-        return true;
-    }
-    return connection.writeMessage(text);
-}
-
-void IRCClient::heard() {
-    lastHeardAt = Clock::now();
+void IRCClient::heard(Clock::time_point now) {
+    lastHeardAt = now;
     pingSentAt.reset();
 }
 
@@ -373,33 +317,23 @@ bool IRCClient::linkIsAlive(Clock::time_point now) {
         }
         return true;
     }
-    if (now - *pingSentAt < Connection::waitLimit())
+    if (now - *pingSentAt < patience())
         return true;
-    logMessage(Warning, "IRCClient: no data from the server within " +
-                            std::to_string(Connection::waitLimit().count()) + " ms of our PING; the link is dead");
-    connection.Disconnect();
-    linkLost();
+    dropLink("no data from the server within " + std::to_string(patience().count()) +
+             " ms of our PING; the link is dead");
     return false;
 }
 
 IRCClient::Clock::time_point IRCClient::livenessDeadline() const {
-    return pingSentAt ? *pingSentAt + Connection::waitLimit() : lastHeardAt + silenceBeforePing();
+    return pingSentAt ? *pingSentAt + patience() : lastHeardAt + silenceBeforePing();
 }
 
-void IRCClient::tick() {
-    const Clock::time_point now = Clock::now();
-    const bool overdue = now >= side.attemptStartedAt() + Connection::waitLimit();
-    if (!side.is(LinkState::Down) && !side.is(LinkState::LoggingIn) && !linkIsAlive(now))
+void IRCClient::onTick(Clock::time_point now) {
+    if (!linkIsAlive(now))
         return;
     switch (side.state()) {
-    case LinkState::LoggingIn:
-        if (overdue)
-            giveUpLogIn("no welcome from the server within " + std::to_string(Connection::waitLimit().count()) +
-                        " ms as \"" + settings.irc_nick + "\" (" + std::to_string(nickRetries) +
-                        " nick retries); it said last: \"" + printable(lastHeard) + "\"");
-        break;
     case LinkState::Joining:
-        if (overdue) {
+        if (now >= side.attemptStartedAt() + patience()) {
             logMessage(Warning, "No answer to JOIN " + settings.irc_channel);
             leaveChannel();
         }
@@ -411,6 +345,7 @@ void IRCClient::tick() {
     case LinkState::InChannel:
         writePacedLines();
         break;
+    case LinkState::LoggingIn:
     case LinkState::Down:
         break;
     }
@@ -432,20 +367,14 @@ void IRCClient::writePacedLines() {
                                 std::to_string(settings.irc_queue_max_age) + " s for their turn");
 }
 
-std::optional<IRCClient::Clock::duration> IRCClient::nextWakeIn() const {
-    const Clock::time_point now = Clock::now();
-    const Clock::time_point loginEnd = side.attemptStartedAt() + Connection::waitLimit();
-    if (side.is(LinkState::Down))
-        return side.untilNextAttempt(now);
-    // A link that closed while the side still counts as up: the next
-    // getMessage says so.
-    if (!connection.isConnected())
-        return Clock::duration::zero();
+// Registered, the link's liveness is watched; the channel has its own times.
+std::optional<IRCClient::Clock::duration> IRCClient::protocolWakeIn(Clock::time_point now) const {
     if (side.is(LinkState::LoggingIn))
-        return std::max(Clock::duration::zero(), loginEnd - now);
-    Clock::duration wake = std::max(Clock::duration::zero(), livenessDeadline() - now);
+        return std::nullopt;
+    const auto until = [now](Clock::time_point at) { return std::max(Clock::duration::zero(), at - now); };
+    Clock::duration wake = until(livenessDeadline());
     if (side.is(LinkState::Joining))
-        wake = std::min(wake, std::max(Clock::duration::zero(), loginEnd - now));
+        wake = std::min(wake, until(side.attemptStartedAt() + patience()));
     else if (side.is(LinkState::OutOfChannel))
         wake = std::min(wake, joinSchedule.untilDue(now));
     else if (const auto paced = pacer.nextReadyIn(now))
@@ -453,60 +382,23 @@ std::optional<IRCClient::Clock::duration> IRCClient::nextWakeIn() const {
     return wake;
 }
 
-// One line says why; QUIT is said as a courtesy, and the next log-in waits
-// for the schedule.
-void IRCClient::giveUpLogIn(const std::string& why) {
-    if (!why.empty())
-        logMessage(Error, "IRCClient: log-in given up: " + why);
-    connection.writeMessage("QUIT");
-    connection.Disconnect();
-    linkLost();
+std::string IRCClient::goodbye(const std::string& reason) const {
+    return reason.empty() ? std::string("QUIT") : "QUIT :" + reason;
 }
 
-void IRCClient::linkLost() {
+void IRCClient::onLinkLost() {
     const std::size_t waiting = discardQueuedLines();
     if (waiting > 0)
         logMessage(Warning, "IRCClient: the link to the server is gone; dropped " + std::to_string(waiting) +
                                 " lines that were waiting for it");
-    reportDroppedWhileAway();
-    side.enter(LinkState::Down);
+}
+
+std::string IRCClient::logInProgress() const {
+    return " as \"" + settings.irc_nick + "\" (" + std::to_string(nickRetries) + " nick retries)";
 }
 
 void IRCClient::resetPacer() {
     pacer.clear();
     pacer.setLimits(settings.irc_burst_lines, std::chrono::milliseconds(settings.irc_line_interval),
                     std::chrono::seconds(settings.irc_queue_max_age));
-}
-
-bool IRCClient::isConnected() const { return !side.is(LinkState::Down); }
-
-const IRCConfig& IRCClient::getConfig() const { return settings; }
-
-int IRCClient::addToFdSet(fd_set* set) const { return connection.addToFdSet(set); }
-
-int IRCClient::addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const {
-    return connection.addToFdSets(readable, writable, wantInput);
-}
-
-bool IRCClient::hasPendingInput() const { return connection.hasPendingInput(); }
-
-bool IRCClient::hasQueuedOutput() const { return connection.hasQueuedOutput(); }
-
-std::size_t IRCClient::queuedOutputBytes() const { return connection.queuedOutputBytes(); }
-
-void IRCClient::holdOutput() { connection.holdOutput(); }
-
-void IRCClient::releaseOutput() { connection.releaseOutput(); }
-
-void IRCClient::flushOutput() { connection.flushOutput(); }
-
-bool IRCClient::Disconnect(const std::string& reason, Clock::time_point until) {
-    if (side.is(LinkState::Down))
-        return false;
-    connection.setDeadline(until);
-    connection.sendMessage(reason.empty() ? std::string("QUIT") : "QUIT :" + reason);
-    connection.Disconnect();
-    discardQueuedLines();
-    side.enter(LinkState::Down);
-    return true;
 }

@@ -15,7 +15,7 @@ IRCConnection::~IRCConnection() = default;
 // Only the last guard: chat is cut to fit before it gets here. It still
 // backs off to a UTF-8 character's first byte rather than leave half of one.
 std::string cleanIRCLine(const std::string& text) {
-    std::size_t length = std::min(text.size(), IRCConnection::kMaxLineBody);
+    std::size_t length = std::min(text.size(), kMaxIrcLineBody);
     while (length < text.size() && length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
         --length;
     std::string line = text.substr(0, length);
@@ -60,7 +60,7 @@ bool IRCConnection::writeMessage(const std::string& message) {
     if (!isConnected())
         return false;
     // Most lines need no cleaning and go into the buffer without a copy.
-    const bool needsCleaning = message.size() > kMaxLineBody ||
+    const bool needsCleaning = message.size() > kMaxIrcLineBody ||
                                std::any_of(message.begin(), message.end(), [](char c) { return c == '\r' || c == '\n'; });
     const std::string cleaned = needsCleaning ? cleanIRCLine(message) : std::string();
     const std::string& line = needsCleaning ? cleaned : message;

@@ -4,8 +4,6 @@
 
 namespace {
 
-const std::string kNoParameter;
-
 // The next space-separated word of line from at, moving at past it.
 std::string_view nextWord(std::string_view line, std::size_t& at) {
     while (at < line.size() && line[at] == ' ')
@@ -25,46 +23,62 @@ char lower(char c, CaseMapping mapping) {
     return c;
 }
 
-// The prefix of line (empty when it has none), moving at to the command.
-std::string_view skipToCommand(std::string_view line, std::size_t& at) {
-    if (!line.empty() && line[0] == '@')
-        nextWord(line, at);
-    while (at < line.size() && line[at] == ' ')
-        ++at;
-    if (at >= line.size() || line[at] != ':')
-        return std::string_view();
-    ++at;
-    return nextWord(line, at);
-}
+// A nick or user of a prefix: not empty, no ':' or '!' (a host may hold a
+// ':', as an IPv6 address does).
+bool isPrefixWord(std::string_view word) { return !word.empty() && word.find_first_of(":!") == std::string_view::npos; }
 
 }  // namespace
-
-std::string_view ircCommandOf(std::string_view line) {
-    std::size_t at = 0;
-    skipToCommand(line, at);
-    return nextWord(line, at);
-}
 
 IRCMessage parseIRCMessage(std::string_view line) {
     IRCMessage message;
     std::size_t at = 0;
-    message.prefix = std::string(skipToCommand(line, at));
-    message.command = std::string(nextWord(line, at));
-    for (;;) {
+    if (!line.empty() && line[0] == '@')
+        nextWord(line, at);
+    while (at < line.size() && line[at] == ' ')
+        ++at;
+    if (at < line.size() && line[at] == ':') {
+        ++at;
+        message.prefix = nextWord(line, at);
+    }
+    message.command = nextWord(line, at);
+    while (message.paramCount < IRCMessage::kMaxParams) {
         while (at < line.size() && line[at] == ' ')
             ++at;
         if (at >= line.size())
             break;
-        if (line[at] == ':') {
-            message.params.emplace_back(line.substr(at + 1));
+        if (line[at] == ':' || message.paramCount + 1 == IRCMessage::kMaxParams) {
+            message.params[message.paramCount++] = line.substr(at + (line[at] == ':' ? 1 : 0));
             break;
         }
-        message.params.emplace_back(nextWord(line, at));
+        message.params[message.paramCount++] = nextWord(line, at);
     }
     return message;
 }
 
-std::string IRCMessage::senderNick() const { return prefix.substr(0, prefix.find_first_of("!@")); }
+bool IRCMessage::is(std::string_view word) const {
+    return command.size() == word.size() &&
+           std::equal(command.begin(), command.end(), word.begin(),
+                      [](char a, char b) { return lower(a, CaseMapping::Ascii) == lower(b, CaseMapping::Ascii); });
+}
+
+std::string_view IRCMessage::senderNick() const { return prefix.substr(0, prefix.find_first_of("!@")); }
+
+bool IRCMessage::fromUser() const {
+    const std::size_t nickEnd = prefix.find_first_of("!@");
+    if (!isPrefixWord(prefix.substr(0, nickEnd)))
+        return false;
+    if (nickEnd == std::string_view::npos)
+        return true;
+    std::string_view rest = prefix.substr(nickEnd);
+    if (rest[0] == '!') {
+        const std::size_t at = rest.find('@');
+        if (at == std::string_view::npos || !isPrefixWord(rest.substr(1, at - 1)))
+            return false;
+        rest.remove_prefix(at);
+    }
+    const std::string_view host = rest.substr(1);
+    return !host.empty() && host.find_first_of("!@") == std::string_view::npos;
+}
 
 int IRCMessage::number() const {
     if (command.size() != 3)
@@ -78,15 +92,15 @@ int IRCMessage::number() const {
     return value;
 }
 
-const std::string& IRCMessage::param(std::size_t index) const {
-    return index < params.size() ? params[index] : kNoParameter;
+std::string_view IRCMessage::param(std::size_t index) const {
+    return index < paramCount ? params[index] : std::string_view();
 }
 
-std::string withoutPrefix(const std::string& line) {
+std::string_view withoutPrefix(std::string_view line) {
     if (line.empty() || line[0] != ':')
         return line;
     const std::size_t space = line.find(' ');
-    return space == std::string::npos ? line : line.substr(space + 1);
+    return space == std::string_view::npos ? line : line.substr(space + 1);
 }
 
 CaseMapping caseMappingNamed(std::string_view value) {

@@ -1,33 +1,52 @@
-// One IRC line taken apart: ":prefix COMMAND param param :trailing".
+// One IRC line taken apart: "@tags :prefix COMMAND param param :trailing".
+// The one parser of IRC lines: the client's routing and its chat both read
+// lines through it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
+// The protocol's 512 bytes per line, less the CR LF.
+constexpr std::size_t kMaxIrcLineBody = 510;
+// Bytes that end a word of a command (a nick, a user name, a password).
+constexpr std::string_view kIrcWordBreakers{"\0\r\n ", 4};
+// ...a channel name: also a comma (a list) and a BEL.
+constexpr std::string_view kIrcChannelBreakers{"\0\r\n ,\a", 6};
+// ...a key of JOIN's key list.
+constexpr std::string_view kIrcKeyBreakers{"\0\r\n ,", 5};
+// Bytes no line may carry inside a text.
+constexpr std::string_view kIrcLineBreakers{"\0\r\n", 3};
+
+// The parts point into the line, which must outlive them.
 struct IRCMessage {
-    std::string prefix;               // the sender, without its ':'; empty when none
-    std::string command;              // "PRIVMSG", "KICK", "001", ...
-    std::vector<std::string> params;  // the trailing parameter last, without its ':'
+    // A command has at most 15 parameters; what follows the 14th is the last.
+    static constexpr std::size_t kMaxParams = 15;
 
+    std::string_view prefix;      // the sender, without its ':'; empty when none
+    std::string_view command;     // "PRIVMSG", "KICK", "001", ...
+    std::array<std::string_view, kMaxParams> params{};  // the trailing one without its ':'
+    std::size_t paramCount = 0;
+
+    // The command is word, in any letter case.
+    bool is(std::string_view word) const;
     // The nick in the prefix: everything before '!' or '@'.
-    std::string senderNick() const;
+    std::string_view senderNick() const;
+    // The prefix names a user: "nick", "nick@host" or "nick!user@host".
+    bool fromUser() const;
     // The number of a numeric reply (433), or 0 for a command word.
     int number() const;
     // The parameter at index, or an empty text when there are fewer.
-    const std::string& param(std::size_t index) const;
+    std::string_view param(std::size_t index) const;
+    std::string_view lastParam() const { return paramCount > 0 ? params[paramCount - 1] : std::string_view(); }
 };
 
 // Message tags ("@a=b ") are skipped; so are runs of spaces between words.
 IRCMessage parseIRCMessage(std::string_view line);
 
-// Only the command word of line, without taking the rest apart: most lines
-// are chat, which the client need not look into.
-std::string_view ircCommandOf(std::string_view line);
-
 // The line without its ":prefix " (a line without a prefix stays whole).
-std::string withoutPrefix(const std::string& line);
+std::string_view withoutPrefix(std::string_view line);
 
 // How a server compares nicks and channel names (its CASEMAPPING): the
 // letters regardless of case, and with RFC 1459 also "[]\\~" the same as

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "irc/IRCMessage.h"
+
 void LinePacer::setLimits(int burstUnits, std::chrono::milliseconds interval, std::chrono::seconds age) {
     capacity = std::max(1, burstUnits);
     unitInterval = interval;
@@ -13,7 +15,7 @@ void LinePacer::setLimits(int burstUnits, std::chrono::milliseconds interval, st
 // The cost follows what goes on the wire, which the framing cuts to one
 // protocol line.
 double LinePacer::costOf(const std::string& line) {
-    return 1.0 + static_cast<double>(std::min(line.size(), kMaxWireLine) / kBytesPerExtraUnit);
+    return 1.0 + static_cast<double>(std::min(line.size(), kMaxIrcLineBody) / kBytesPerExtraUnit);
 }
 
 void LinePacer::push(std::string line, Clock::time_point now) {

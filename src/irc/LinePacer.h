@@ -16,8 +16,6 @@ public:
     // A line costs one unit and one more for every this many bytes, as the
     // strictest common servers (ircu) charge by size as well.
     static constexpr std::size_t kBytesPerExtraUnit = 256;
-    // No line on the wire is longer than this (the protocol's 512 less CR LF).
-    static constexpr std::size_t kMaxWireLine = 510;
     // Beyond this much queued chat the oldest lines are dropped.
     static constexpr std::size_t kMaxQueuedLines = 1000;
     static constexpr std::size_t kMaxQueuedBytes = 256 * 1024;

@@ -36,7 +36,7 @@ bool listsMechanism(std::string_view list, std::string_view mechanism) {
     return false;
 }
 
-std::string quoted(const std::string& line) { return "\"" + printable(withoutPrefix(line)) + "\""; }
+std::string quoted(std::string_view line) { return "\"" + printable(withoutPrefix(line)) + "\""; }
 
 }  // namespace
 
@@ -48,14 +48,14 @@ bool SaslLogin::handles(std::string_view command) {
            command == "421" || (command.size() == 3 && command[0] == '9' && command[1] == '0');
 }
 
-SaslLogin::Progress SaslLogin::onMessage(const IRCMessage& message, const std::string& line,
+SaslLogin::Progress SaslLogin::onMessage(const IRCMessage& message, std::string_view line,
                                          std::vector<std::string>& replies) {
     if (step == Step::Done)
         return Progress::Done;
-    const std::string& command = message.command;
-    if (command == "CAP")
+    const std::string_view command = message.command;
+    if (message.is("CAP"))
         return onCapabilities(message, line, replies);
-    if (command == "AUTHENTICATE")
+    if (message.is("AUTHENTICATE"))
         return onChallenge(message, line, replies);
     if (command == "903" || command == "907") {  // success, or already logged in
         replies.push_back("CAP END");
@@ -72,13 +72,15 @@ SaslLogin::Progress SaslLogin::onMessage(const IRCMessage& message, const std::s
 }
 
 // "CAP * LS * :a b" continues the list, "CAP * LS :c d" ends it.
-SaslLogin::Progress SaslLogin::onCapabilities(const IRCMessage& message, const std::string& line,
+SaslLogin::Progress SaslLogin::onCapabilities(const IRCMessage& message, std::string_view line,
                                               std::vector<std::string>& replies) {
-    const std::string& subcommand = message.param(1);
+    const std::string_view subcommand = message.param(1);
     if (subcommand == "LS" && step == Step::ListingCaps) {
-        const bool more = message.params.size() >= 4 && message.param(2) == "*";
-        if (offered.size() < 4096)
-            offered += (offered.empty() ? "" : " ") + message.params.back();
+        const bool more = message.paramCount >= 4 && message.param(2) == "*";
+        if (offered.size() < 4096) {
+            offered += offered.empty() ? "" : " ";
+            offered += message.lastParam();
+        }
         if (more)
             return Progress::Continue;
         std::string_view mechanisms;
@@ -101,7 +103,7 @@ SaslLogin::Progress SaslLogin::onCapabilities(const IRCMessage& message, const s
 }
 
 // PLAIN and EXTERNAL both answer the server's empty challenge ("+").
-SaslLogin::Progress SaslLogin::onChallenge(const IRCMessage& message, const std::string& line,
+SaslLogin::Progress SaslLogin::onChallenge(const IRCMessage& message, std::string_view line,
                                            std::vector<std::string>& replies) {
     if (step != Step::Authenticating || message.param(0) != "+")
         return fail("unexpected challenge: " + quoted(line));

@@ -26,7 +26,7 @@ public:
     // under way (the welcome does: it must not come before we are done).
     static bool handles(std::string_view command);
     // Takes one such line; what to send back is appended to replies.
-    Progress onMessage(const IRCMessage& message, const std::string& line, std::vector<std::string>& replies);
+    Progress onMessage(const IRCMessage& message, std::string_view line, std::vector<std::string>& replies);
     bool done() const { return step == Step::Done; }
     const char* mechanism() const { return password.empty() ? "EXTERNAL" : "PLAIN"; }
     // Why the exchange failed, with the server's own words.
@@ -34,8 +34,8 @@ public:
 
 private:
     enum class Step { ListingCaps, Requesting, Authenticating, AwaitingResult, Done };
-    Progress onCapabilities(const IRCMessage& message, const std::string& line, std::vector<std::string>& replies);
-    Progress onChallenge(const IRCMessage& message, const std::string& line, std::vector<std::string>& replies);
+    Progress onCapabilities(const IRCMessage& message, std::string_view line, std::vector<std::string>& replies);
+    Progress onChallenge(const IRCMessage& message, std::string_view line, std::vector<std::string>& replies);
     Progress fail(const std::string& reason);
     void appendPayload(std::vector<std::string>& replies) const;
 

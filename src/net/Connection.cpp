@@ -9,12 +9,9 @@
 #include <unistd.h>
 
 #include "frame/Log.h"
-#include "frame/stopSignals.h"
 #include "platform.h"
 
 namespace {
-
-std::chrono::milliseconds currentWaitLimit = Connection::kDefaultWaitLimit;
 
 ssize_t sendBytes(int fd, const char* bytes, std::size_t count) {
 #ifdef MSG_NOSIGNAL
@@ -23,13 +20,6 @@ ssize_t sendBytes(int fd, const char* bytes, std::size_t count) {
 #else
     return write(fd, bytes, count);
 #endif
-}
-
-timeval toTimeval(std::chrono::milliseconds duration) {
-    timeval tv;
-    tv.tv_sec = static_cast<time_t>(duration.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((duration.count() % 1000) * 1000);
-    return tv;
 }
 
 }  // namespace
@@ -42,34 +32,21 @@ std::string Connection::trafficLine(const char* direction, int fd, std::string_v
     return line;
 }
 
-Connection::Connection() : connected(false), sockfd(-1), deadline(std::chrono::steady_clock::time_point::max()) {}
+Connection::Connection() : sockfd(-1) {}
 
 Connection::~Connection() {
-    if (connected) {
-        inbuf.clear();
-        outbuf.clear();
+    if (linkPhase != Phase::Closed)
         close(sockfd);
-        connected = false;
-    }
 }
 
-void Connection::setDeadline(std::chrono::steady_clock::time_point until) { deadline = until; }
-void Connection::clearDeadline() { deadline = std::chrono::steady_clock::time_point::max(); }
-bool Connection::deadlinePassed() const { return std::chrono::steady_clock::now() >= deadline; }
+bool Connection::hasQueuedOutput() const { return isConnected() && !outbuf.empty(); }
 
-void Connection::setWaitLimit(std::chrono::milliseconds limit) { currentWaitLimit = limit; }
-std::chrono::milliseconds Connection::waitLimit() { return currentWaitLimit; }
-
-bool Connection::isConnected() const { return connected; }
-
-bool Connection::hasQueuedOutput() const { return connected && !outbuf.empty(); }
-
-std::size_t Connection::queuedOutputBytes() const { return connected ? outbuf.size() : 0; }
+std::size_t Connection::queuedOutputBytes() const { return isConnected() ? outbuf.size() : 0; }
 
 void Connection::flushOutput() { _write(); }
 
 void Connection::enableKeepAlive(std::chrono::seconds idle, std::chrono::seconds interval, int probes) {
-    if (!connected)
+    if (linkPhase == Phase::Closed)
         return;
     const int on = 1;
     setsockopt(sockfd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
@@ -96,60 +73,80 @@ void Connection::releaseOutput() {
     _write();
 }
 
-int Connection::addToFdSet(fd_set* set) const {
-    if (!connected)
-        return -1;
-    FD_SET(sockfd, set);
-    return sockfd;
-}
-
 int Connection::addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const {
-    if (!connected)
+    switch (linkPhase) {
+    case Phase::Closed:
         return -1;
-    if (wantInput || writeWaitsForInput)
-        FD_SET(sockfd, readable);
-    if ((!outbuf.empty() && !writeWaitsForInput) || readWaitsForOutput)
+    case Phase::Connecting:
         FD_SET(sockfd, writable);
+        break;
+    case Phase::Handshaking:
+        FD_SET(sockfd, handshakeWantsWrite ? writable : readable);
+        break;
+    case Phase::Open:
+        if (wantInput || writeWaitsForInput)
+            FD_SET(sockfd, readable);
+        if ((!outbuf.empty() && !writeWaitsForInput) || readWaitsForOutput)
+            FD_SET(sockfd, writable);
+        break;
+    }
     return sockfd;
 }
 
-bool Connection::hasPendingInput() const { return connected && tls && tls->hasPendingInput(); }
+bool Connection::hasPendingInput() const { return isConnected() && tls && tls->hasPendingInput(); }
 
 void Connection::useTls(const TlsSettings& settings) { tlsSettings = settings; }
 
 void Connection::closeLink() {
-    if (!connected)
+    if (linkPhase == Phase::Closed)
         return;
     tls.reset();
     readWaitsForOutput = false;
     writeWaitsForInput = false;
     close(sockfd);
-    connected = false;
+    linkPhase = Phase::Closed;
 }
 
 int Connection::Disconnect() {
-    if (!connected)
+    if (linkPhase == Phase::Closed)
         return 0;
     inbuf.clear();
     outbuf.clear();
-    if (tls)
+    if (tls && linkPhase == Phase::Open)
         tls->shutdown();
     tls.reset();
     readWaitsForOutput = false;
     writeWaitsForInput = false;
-    connected = false;
+    linkPhase = Phase::Closed;
     return close(sockfd);
 }
 
-int Connection::Connect(const struct sockaddr* address, socklen_t length) {
-    if (connected)
-        Disconnect();
+Connection::Opening Connection::Connect(const ServerAddress& addresses) {
+    Disconnect();
     // A new link starts clean: half a message from a dead link must not be
     // glued to the new one, nor stale output sent to a new peer.
     inbuf.clear();
     outbuf.clear();
+    server = addresses;
+    nextEndpoint = 0;
+    return connectToNextEndpoint();
+}
 
-    sockfd = socket(address->sa_family, SOCK_STREAM, 0);
+// The addresses are tried in the resolver's order until one takes the link.
+Connection::Opening Connection::connectToNextEndpoint() {
+    while (nextEndpoint < server.endpoints.size()) {
+        const ServerAddress::Endpoint& endpoint = server.endpoints[nextEndpoint++];
+        if (server.endpoints.size() > 1)
+            logMessage(Notice, "Connecting to " + ServerAddress::describe(endpoint));
+        const Opening opening = connectTo(endpoint);
+        if (opening != Opening::Failed)
+            return opening;
+    }
+    return Opening::Failed;
+}
+
+Connection::Opening Connection::connectTo(const ServerAddress::Endpoint& endpoint) {
+    sockfd = socket(endpoint.get()->sa_family, SOCK_STREAM, 0);
     if (sockfd < 0) {
         logMessage(Error, "Connection::Connect(): socket(2) failed", true);
         std::exit(1);
@@ -158,7 +155,7 @@ int Connection::Connect(const struct sockaddr* address, socklen_t length) {
         logMessage(Error, "Connection::Connect(): socket descriptor " + std::to_string(sockfd) +
                               " does not fit in select(2) sets of " + std::to_string(FD_SETSIZE));
         close(sockfd);
-        return -1;
+        return Opening::Failed;
     }
     const int flags = fcntl(sockfd, F_GETFL);
     if (flags < 0) {
@@ -169,99 +166,84 @@ int Connection::Connect(const struct sockaddr* address, socklen_t length) {
         logMessage(Error, "Connection::Connect(): fcntl(2)(socket,F_SETFL) failed", true);
         std::exit(1);
     }
-    // The socket is non-blocking already, so that the connect itself can be
-    // given up after the wait limit instead of the system's minutes.
     // An interrupted non-blocking connect goes on in the background like one
     // in progress; calling connect again would only report it as such.
-    const int result = connect(sockfd, address, length);
+    const int result = connect(sockfd, endpoint.get(), endpoint.length);
     if (result < 0 && errno != EINPROGRESS && errno != EINTR) {
         logMessage(Error, "Connection::Connect(): connect(2) failed", true);
         close(sockfd);
-        return -1;
+        return Opening::Failed;
     }
-    connected = true;
-    if (result < 0 && !finishConnect())
-        return -1;
-    if (tlsSettings.enabled && !startTls())
-        return -1;
-    return 0;
+    linkPhase = Phase::Connecting;
+    return result == 0 ? tcpConnected() : Opening::Pending;
 }
 
-int Connection::Connect(const ServerAddress& server) {
-    for (const ServerAddress::Endpoint& endpoint : server.endpoints) {
-        if (server.endpoints.size() > 1)
-            logMessage(Notice, "Connecting to " + ServerAddress::describe(endpoint));
-        if (Connect(endpoint.get(), endpoint.length) == 0)
-            return 0;
-        if (deadlinePassed() || stopPending())
-            break;
+Connection::Opening Connection::continueOpening(bool readable, bool writable) {
+    if (linkPhase == Phase::Connecting) {
+        // A connect that ended, well or not, makes the socket writable.
+        if (!writable)
+            return Opening::Pending;
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (getsockopt(sockfd, SOL_SOCKET, SO_ERROR, &error, &size) < 0)
+            error = errno;
+        if (error != 0) {
+            errno = error;
+            logMessage(Error, "Connection::Connect(): connect(2) failed", true);
+            return endpointFailed();
+        }
+        return tcpConnected();
     }
-    return -1;
+    if (linkPhase == Phase::Handshaking && (handshakeWantsWrite ? writable : readable))
+        return handshakeStep();
+    return linkPhase == Phase::Open ? Opening::Open : linkPhase == Phase::Closed ? Opening::Failed : Opening::Pending;
 }
 
-// The handshake waits for the socket like the connect before it, within
-// the same bounds; a failure is the library's reason and a closed link.
-bool Connection::startTls() {
+Connection::Opening Connection::endpointFailed() {
+    closeLink();
+    return connectToNextEndpoint();
+}
+
+Connection::Opening Connection::tcpConnected() {
+    if (!tlsSettings.enabled) {
+        linkPhase = Phase::Open;
+        return Opening::Open;
+    }
     tls = std::make_unique<TlsSession>();
     std::string why;
     if (!tls->start(sockfd, tlsSettings, why)) {
         logMessage(Error, "Connection::Connect(): TLS: " + why);
-        closeLink();
-        return false;
+        return endpointFailed();
     }
-    for (;;) {
-        const TlsSession::Result result = tls->handshake();
-        if (result == TlsSession::Result::Done)
-            break;
-        if (result == TlsSession::Result::Closed || result == TlsSession::Result::Failed) {
-            logMessage(Error, "Connection::Connect(): TLS handshake with " + tlsSettings.host + " failed: " +
-                                  (result == TlsSession::Result::Closed ? "the peer closed the link" : tls->failure()));
-            closeLink();
-            return false;
-        }
-        const Readiness readiness = waitUntil(result == TlsSession::Result::WantWrite);
-        if (readiness == Readiness::TimedOut && !deadlinePassed())
-            logMessage(Error, "Connection::Connect(): TLS handshake with " + tlsSettings.host + " timed out after " +
-                                  std::to_string(currentWaitLimit.count()) + " ms");
-        if (readiness != Readiness::Ready) {
-            closeLink();
-            return false;
-        }
-    }
-    logMessage(Notice, "TLS with " + tlsSettings.host + ": " + tls->describe() +
-                           (tlsSettings.verify ? ", certificate verified" : ", certificate not verified"));
-    return true;
+    linkPhase = Phase::Handshaking;
+    return handshakeStep();
 }
 
-// Waits for a connect in progress to end; on failure the socket is closed.
-bool Connection::finishConnect() {
-    const Readiness readiness = waitUntil(true);
-    if (readiness == Readiness::TimedOut) {
-        if (!deadlinePassed())
-            logMessage(Error, "Connection::Connect(): connect(2) timed out after " +
-                                  std::to_string(currentWaitLimit.count()) + " ms");
-        closeLink();
-        return false;
+// One step of the handshake, as far as the socket allows now; a failure is
+// the library's reason, and the next address is tried.
+Connection::Opening Connection::handshakeStep() {
+    const TlsSession::Result result = tls->handshake();
+    switch (result) {
+    case TlsSession::Result::Done:
+        logMessage(Notice, "TLS with " + tlsSettings.host + ": " + tls->describe() +
+                               (tlsSettings.verify ? ", certificate verified" : ", certificate not verified"));
+        linkPhase = Phase::Open;
+        return Opening::Open;
+    case TlsSession::Result::WantRead:
+    case TlsSession::Result::WantWrite:
+        handshakeWantsWrite = result == TlsSession::Result::WantWrite;
+        return Opening::Pending;
+    case TlsSession::Result::Closed:
+    case TlsSession::Result::Failed:
+        break;
     }
-    if (readiness == Readiness::Closed && stopPending()) {
-        closeLink();
-        return false;
-    }
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (readiness == Readiness::Closed || getsockopt(sockfd, SOL_SOCKET, SO_ERROR, &error, &size) < 0)
-        error = errno;
-    if (error != 0) {
-        errno = error;
-        logMessage(Error, "Connection::Connect(): connect(2) failed", true);
-        closeLink();
-        return false;
-    }
-    return true;
+    logMessage(Error, "Connection::Connect(): TLS handshake with " + tlsSettings.host + " failed: " +
+                          (result == TlsSession::Result::Closed ? "the peer closed the link" : tls->failure()));
+    return endpointFailed();
 }
 
 void Connection::_read() {
-    if (!connected)
+    if (!isConnected())
         return;
     char buffer[4096];
     for (std::size_t taken = 0; taken < kMaxReadAtOnce && inbuf.size() < kMaxBufferedInput;) {
@@ -284,7 +266,7 @@ void Connection::_read() {
 }
 
 void Connection::_write() {
-    if (!connected || outputHeld)
+    if (!isConnected() || outputHeld)
         return;
     while (!outbuf.empty()) {
         const std::string_view pending = outbuf.view();
@@ -384,69 +366,4 @@ void Connection::dropOverLimit(const char* operation, const char* what, std::siz
                            " bytes on descriptor " + std::to_string(sockfd) + " is over the limit of " +
                            std::to_string(limit) + " bytes; closing the link");
     closeLink();
-}
-
-Connection::Readiness Connection::waitUntil(bool forWriting) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point end = std::min(deadline, Clock::now() + currentWaitLimit);
-    for (;;) {
-        // Rounded up, so that a wait that times out has reached its end.
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
-        if (left.count() <= 0)
-            return Readiness::TimedOut;
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(sockfd, &set);
-        timeval timeout = toTimeval(left);
-        const int ready = selectUnlessStopping(sockfd + 1, forWriting ? nullptr : &set,
-                                               forWriting ? &set : nullptr, &timeout);
-        if (ready > 0)
-            return Readiness::Ready;
-        // A stop of the daemon ends every wait at once.
-        if (ready < 0 && (errno != EINTR || stopPending()))
-            return Readiness::Closed;
-    }
-}
-
-void Connection::giveUpWaiting(const std::string& why) {
-    if (!deadlinePassed() && !stopPending())
-        logMessage(Notice, why + " within " + std::to_string(currentWaitLimit.count()) + " ms; closing the link");
-    closeLink();
-}
-
-// Messages that were complete when the peer closed the link are still
-// handed out; only then does the closed link count.
-bool Connection::waitMessage(std::string& out) {
-    for (;;) {
-        if (readMessage(out))
-            return true;
-        if (!connected)
-            return false;
-        if (waitUntil(readWaitsForOutput) != Readiness::Ready) {
-            giveUpWaiting("Connection::waitMessage(): no message from descriptor " + std::to_string(sockfd));
-            return false;
-        }
-    }
-}
-
-bool Connection::sendMessage(const std::string& message) {
-    if (!connected)
-        return false;
-    // What must be on the wire before we go on cannot wait for a release.
-    outputHeld = false;
-    bool writable = waitUntil(true) == Readiness::Ready;
-    if (writable)
-        writeMessage(message);
-    while (writable && connected && !outbuf.empty()) {
-        writable = waitUntil(!writeWaitsForInput) == Readiness::Ready;
-        if (writable)
-            _write();
-    }
-    if (!connected)
-        return false;
-    if (!writable) {
-        giveUpWaiting("Connection::sendMessage(): descriptor " + std::to_string(sockfd) + " took no output");
-        return false;
-    }
-    return true;
 }

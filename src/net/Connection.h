@@ -1,6 +1,8 @@
 // A TCP client connection, TLS when asked for, with an input and an output
 // buffer, shared by both protocol sides. Subclasses supply the framing
-// (readMessage, writeMessage).
+// (readMessage, writeMessage). Nothing here waits: a link being opened (the
+// connect, then the TLS handshake) is a phase that the relay loop moves on
+// whenever the socket is ready, and every read and write returns at once.
 #pragma once
 
 #include <chrono>
@@ -16,6 +18,16 @@
 
 class Connection {
 public:
+    // How far the link is.
+    enum class Phase {
+        Closed,       // no socket
+        Connecting,   // connect(2) under way: waits for the socket to be writable
+        Handshaking,  // TLS handshake under way
+        Open,         // messages flow
+    };
+    // What an attempt to open a link came to so far.
+    enum class Opening { Pending, Open, Failed };
+
     // Output the peer does not drain beyond this is a dead or hostile peer:
     // far above what a chat relay ever queues.
     static constexpr std::size_t kMaxUnsentOutput = 4 * 1024 * 1024;
@@ -26,9 +38,6 @@ public:
     // pass. The rest waits in the socket, where TCP holds the sender back,
     // instead of in our memory.
     static constexpr std::size_t kMaxReadAtOnce = 256 * 1024;
-    // A blocking wait (connect, waitMessage, sendMessage) without progress
-    // for this long gives up, so that a silent peer cannot freeze the daemon.
-    static constexpr std::chrono::milliseconds kDefaultWaitLimit{60 * 1000};
 
     Connection();
     virtual ~Connection();
@@ -41,29 +50,29 @@ public:
     virtual bool writeMessage(const std::string& message) = 0;
     // Empties both buffers and closes the socket; 0 when nothing was open.
     virtual int Disconnect();
-    // Blocks until readMessage yields, the link closes, the wait limit or the
-    // deadline passes.
-    virtual bool waitMessage(std::string& out);
-    // writeMessage, then blocks until the output buffer is written out.
-    virtual bool sendMessage(const std::string& message);
 
-    // Opens a new link to an already resolved address: 0, or -1 on failure.
-    // A socket that cannot be created or made non-blocking ends the process.
-    // With TLS on, the handshake follows, bounded like the connect itself.
-    int Connect(const struct sockaddr* address, socklen_t length);
-    // Tries the server's addresses in turn until one takes the link.
-    int Connect(const ServerAddress& server);
+    // Starts opening a link to the server's addresses, tried in turn (an old
+    // link is closed first). A socket that cannot be created or made
+    // non-blocking ends the process.
+    Opening Connect(const ServerAddress& server);
+    // Moves a link being opened on, now that the loop found its socket
+    // readable or writable as addToFdSets asked.
+    Opening continueOpening(bool readable, bool writable);
+    Phase phase() const { return linkPhase; }
     // Every later Connect wraps the link in TLS with these settings (the
     // process must ignore SIGPIPE, as the daemon does).
     void useTls(const TlsSettings& settings);
     // TLS is on without checking the peer's certificate.
     bool certificatesUnchecked() const { return tlsSettings.enabled && !tlsSettings.verify; }
-    bool isConnected() const;
-    // Adds the socket to set and returns it, or -1 when not connected.
-    int addToFdSet(fd_set* set) const;
-    // Adds the socket to readable when input is wanted (or TLS output waits
-    // for it), and to writable when output can go on once it is writable;
-    // returns the socket, or -1 when not connected.
+    const std::string& tlsHost() const { return tlsSettings.host; }
+    // The link is open: messages can be read and written.
+    bool isConnected() const { return linkPhase == Phase::Open; }
+    // The socket while there is one, else -1.
+    int descriptor() const { return linkPhase == Phase::Closed ? -1 : sockfd; }
+    // Adds the socket to readable when input is wanted (or TLS or the
+    // opening waits for it), and to writable when output can go on once it
+    // is writable (or the opening waits for that); returns the socket, or -1
+    // without one.
     int addToFdSets(fd_set* readable, fd_set* writable, bool wantInput) const;
     // Input TLS has decrypted that the socket no longer shows as readable.
     bool hasPendingInput() const;
@@ -82,18 +91,6 @@ public:
     void holdOutput();
     void releaseOutput();
 
-    // Ends every blocking wait (connect, waitMessage, sendMessage) at this
-    // time at the latest: a client bounds a whole log-in with it. A wait cut
-    // short by the deadline closes the link without a line of its own; the
-    // client says why.
-    void setDeadline(std::chrono::steady_clock::time_point deadline);
-    void clearDeadline();
-    bool deadlinePassed() const;
-
-    // The wait limit for every connection of the process (tests shorten it).
-    static void setWaitLimit(std::chrono::milliseconds limit);
-    static std::chrono::milliseconds waitLimit();
-
 protected:
     // Drains the socket into inbuf.
     void _read();
@@ -106,29 +103,29 @@ protected:
     // "from 5 > bytes" / "to 5 > bytes", the form of every traffic log line.
     static std::string trafficLine(const char* direction, int fd, std::string_view bytes);
 
-    bool connected;        // true while sockfd is an open, connected socket
-    int sockfd;            // the socket; meaningful only while connected
+    Phase linkPhase = Phase::Closed;  // how far the link is
+    int sockfd;            // the socket; meaningful only while the phase is not Closed
     ByteBuffer inbuf;      // received bytes not yet taken as messages
     ByteBuffer outbuf;     // framed bytes the socket has not accepted yet
 
 private:
-    enum class Readiness { Ready, Closed, TimedOut };
     // How one read or write on the link went; a failure is logged already.
     enum class Transfer { Moved, Blocked, Ended, Failed };
     Transfer receive(char* buffer, std::size_t size, std::size_t& got);
     Transfer transmit(const char* bytes, std::size_t size, std::size_t& sent);
     Transfer tlsTransfer(TlsSession::Result result, bool reading);
-    bool startTls();
-    Readiness waitUntil(bool forWriting);
-    bool finishConnect();
-    // Closes the link after a blocking wait timed out, saying so unless the
-    // deadline (which the client reports) was the cause.
-    void giveUpWaiting(const std::string& why);
+    Opening connectToNextEndpoint();
+    Opening connectTo(const ServerAddress::Endpoint& endpoint);
+    Opening tcpConnected();
+    Opening handshakeStep();
+    Opening endpointFailed();
 
-    std::chrono::steady_clock::time_point deadline;  // no blocking wait goes past it
     bool outputHeld = false;                         // writeMessage only queues
     TlsSettings tlsSettings;                         // applied at each Connect
     std::unique_ptr<TlsSession> tls;                 // while a TLS link is open
     bool readWaitsForOutput = false;                 // TLS must write before it reads on
     bool writeWaitsForInput = false;                 // TLS must read before it writes on
+    bool handshakeWantsWrite = false;                // the handshake waits for writability
+    ServerAddress server;                            // the addresses being tried
+    std::size_t nextEndpoint = 0;                    // the next of them to try
 };

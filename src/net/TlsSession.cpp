@@ -4,7 +4,6 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "frame/yesNo.h"
 #include "platform.h"
 
 namespace {
@@ -13,7 +12,11 @@ namespace {
 // device or a FIFO for ever.
 constexpr off_t kMaxCertificateFileBytes = 1024 * 1024;
 
-std::string certificateFileProblem(const std::string& file) {
+std::string certificateLoadProblem(const std::string& file);
+
+}  // namespace
+
+std::string TlsSession::certificateFileProblem(const std::string& file) {
     struct stat status;
     if (stat(file.c_str(), &status) != 0)
         return std::string("cannot be read: ") + std::strerror(errno);
@@ -21,34 +24,8 @@ std::string certificateFileProblem(const std::string& file) {
         return "is not a regular file";
     if (status.st_size > kMaxCertificateFileBytes)
         return "is larger than " + std::to_string(kMaxCertificateFileBytes) + " bytes";
-    const std::string problem = TlsSession::certificateProblem(file);
+    const std::string problem = certificateLoadProblem(file);
     return problem.empty() ? problem : "cannot be used: " + problem;
-}
-
-}  // namespace
-
-std::string tlsSettingsProblem(const TlsKeys& keys, TlsSettings& settings) {
-    const std::string prefix(keys.prefix);
-    const std::optional<bool> enabled = parseYesNo(keys.tls);
-    const std::optional<bool> verify = parseYesNo(keys.verify);
-    if (!enabled)
-        return prefix + "_tls is \"" + keys.tls + "\"; it takes yes or no";
-    if (!verify)
-        return prefix + "_tls_verify is \"" + keys.verify + "\"; it takes yes or no";
-    if (*enabled && !TlsSession::available())
-        return prefix + "_tls is yes, but brivox was built without TLS";
-    if (!keys.certificateFile.empty()) {
-        if (!*enabled)
-            return prefix + "_tls_cert is set, but " + prefix + "_tls is no";
-        const std::string problem = certificateFileProblem(keys.certificateFile);
-        if (!problem.empty())
-            return prefix + "_tls_cert \"" + keys.certificateFile + "\" " + problem;
-    }
-    settings.enabled = *enabled;
-    settings.verify = *verify;
-    settings.host = keys.host;
-    settings.certificateFile = keys.certificateFile;
-    return std::string();
 }
 
 #ifdef HAVE_OPENSSL
@@ -101,7 +78,9 @@ struct TlsSession::State {
 
 bool TlsSession::available() { return true; }
 
-std::string TlsSession::certificateProblem(const std::string& file) {
+namespace {
+
+std::string certificateLoadProblem(const std::string& file) {
     ERR_clear_error();
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     if (context == nullptr)
@@ -115,6 +94,8 @@ std::string TlsSession::certificateProblem(const std::string& file) {
     SSL_CTX_free(context);
     return problem;
 }
+
+}  // namespace
 
 TlsSession::TlsSession() = default;
 TlsSession::~TlsSession() = default;
@@ -248,7 +229,9 @@ std::string TlsSession::describe() const {
 struct TlsSession::State {};
 
 bool TlsSession::available() { return false; }
-std::string TlsSession::certificateProblem(const std::string&) { return "brivox was built without TLS"; }
+namespace {
+std::string certificateLoadProblem(const std::string&) { return "brivox was built without TLS"; }
+}  // namespace
 TlsSession::TlsSession() = default;
 TlsSession::~TlsSession() = default;
 bool TlsSession::start(int, const TlsSettings&, std::string& why) {

@@ -15,29 +15,16 @@ struct TlsSettings {
     std::string certificateFile;     // our certificate and key (PEM); empty: none
 };
 
-// The TLS settings of one side as the configuration spells them: the
-// switches "yes" or "no", the prefix ("irc" or "dc") naming the keys.
-struct TlsKeys {
-    const char* prefix;
-    const std::string& tls;
-    const std::string& verify;
-    const std::string& certificateFile;
-    const std::string& host;
-};
-
-// Fills settings from keys; the reason when they cannot be used (a switch
-// that is neither yes nor no, TLS asked of a build without it, a
-// certificate file that does not hold a certificate and its key).
-std::string tlsSettingsProblem(const TlsKeys& keys, TlsSettings& settings);
-
 class TlsSession {
 public:
     enum class Result { Done, WantRead, WantWrite, Closed, Failed };
 
     // False when the program was built without a TLS library.
     static bool available();
-    // Why a certificate and key file cannot be used; empty when it can.
-    static std::string certificateProblem(const std::string& file);
+    // Why a file of certificate and key cannot be used (it is no regular
+    // file of a reasonable size, or holds no certificate with its key);
+    // empty when it can.
+    static std::string certificateFileProblem(const std::string& file);
 
     TlsSession();
     ~TlsSession();

@@ -4,7 +4,7 @@
 #include "Eventually.h"
 #include "LogCapture.h"
 #include "dc/DCConnection.h"
-#include "dc/chatEscapes.h"
+#include "dc/nmdcEscapes.h"
 #include "frame/Log.h"
 
 namespace {
@@ -89,19 +89,19 @@ TEST(DCConnectionClosed, BothOperationsRefuseSilently) {
     EXPECT_EQ(log.text(), "");
 }
 
-TEST(DCEscapes, ChatEscapesGiveTheTextBack) {
+TEST(NmdcEscapes, GiveTheTextBackAndEscapeOnlyWhatEachKindOfTextNeeds) {
     for (const std::string text : {"", "&", "&&", "&amp;", "&amp", "&#124;", "&#36;", "&#124", "&amp;#124;",
-                                   "$|&", "&$", "&#$", "&#36|", "a&b;c", "&&amp;;"})
-        EXPECT_EQ(unescapeDCChat(escapeDCChat(text)), text) << text;
-    EXPECT_EQ(escapeDCChat("&amp; &#124; & $|"), "&amp;amp; &amp;#124; & &#36;&#124;");
-}
-
-TEST(DCEscapes, AreSymmetricForThePipe) {
-    for (const std::string text : {"", "|", "a||b", "&#124;", "$&", "|&#36;|"})
-        EXPECT_EQ(unescapeDCText(escapeDCText(text)), unescapeDCText(text)) << text;
-    EXPECT_EQ(escapeDCText("||"), "&#124;&#124;");
-    EXPECT_EQ(unescapeDCText("&#124;&#36;&#124;&#36;"), "|$|$");
-    EXPECT_EQ(unescapeDCText("&&#124;"), "&|");
+                                   "$|&", "&$", "&#$", "&#36|", "a&b;c", "&&amp;;"}) {
+        EXPECT_EQ(unescapeNmdc(escapeNmdc(text, NmdcText::Chat), NmdcText::Chat), text) << text;
+        EXPECT_EQ(unescapeNmdc(escapeNmdc(text, NmdcText::Command), NmdcText::Command),
+                  unescapeNmdc(text, NmdcText::Command))
+            << text;
+    }
+    EXPECT_EQ(escapeNmdc("&amp; &#124; & $|", NmdcText::Chat), "&amp;amp; &amp;#124; & &#36;&#124;");
+    EXPECT_EQ(escapeNmdc("||$&amp;", NmdcText::Command), "&#124;&#124;$&amp;");
+    EXPECT_EQ(unescapeNmdc("&#124;&#36;&amp;&&#124;", NmdcText::Command), "|$&amp;&|");
+    EXPECT_FALSE(needsNmdcEscapes("a$b&c", NmdcText::Command));
+    EXPECT_TRUE(needsNmdcEscapes("a&c", NmdcText::Chat));
 }
 
 TEST_F(DCConnectionTest, AnEndlessCommandIsDroppedAtTheLimit) {

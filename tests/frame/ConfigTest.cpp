@@ -2,6 +2,7 @@
 
 #include "TempDir.h"
 #include "frame/Config.h"
+#include "net/TlsSession.h"
 
 namespace {
 
@@ -18,93 +19,69 @@ std::string loadValue(const std::string& line) {
 
 }  // namespace
 
-TEST(Config, DefaultsMatchTheKeyTable) {
-    const Config config;
-    EXPECT_EQ(config.irc.irc_server, "127.0.0.1");
-    EXPECT_EQ(config.irc.irc_port, 6667);
-    EXPECT_EQ(config.irc.irc_channel, "#chat");
-    EXPECT_EQ(config.irc.irc_nick, "brivox");
-    EXPECT_EQ(config.irc.irc_realname, "brivox gate bot");
-    EXPECT_EQ(config.irc.irc_username, "brivox");
-    EXPECT_EQ(config.irc.irc_password, "");
-    EXPECT_EQ(config.dc.dc_server, "127.0.0.1");
-    EXPECT_EQ(config.dc.dc_port, 411);
-    EXPECT_EQ(config.dc.dc_nick, "brivox");
-    EXPECT_EQ(config.dc.dc_pass, "");
-    EXPECT_EQ(config.dc.dc_description, "brivox gate bot");
-    EXPECT_EQ(config.dc.dc_speed, "100");
-    EXPECT_EQ(config.dc.dc_speed_val, 1);
-    EXPECT_NE(config.dc.dc_email.find("@"), std::string::npos);
-    EXPECT_EQ(config.dc.dc_share_size, "1073741825");
-    EXPECT_EQ(config.logfile, "");
-    EXPECT_EQ(config.pidfile, "");
-    EXPECT_EQ(config.loglevel, 11);
-    EXPECT_EQ(config.use_syslog, 0);
-    EXPECT_TRUE(config.rawValues.empty());
-}
-
-TEST(Config, KeyTableHasItsKeysInOrderThenTheMarker) {
-    const char* expected[] = {"irc_server", "irc_port", "irc_nick", "irc_username", "irc_password",
-                              "irc_realname", "irc_channel", "dc_server", "dc_port", "dc_nick",
-                              "dc_pass", "dc_description", "dc_speed", "dc_speed_val", "dc_email",
-                              "dc_share_size", "logfile", "pidfile", "loglevel", "use_syslog",
-                              "irc_burst_lines", "irc_line_interval", "dc_encoding", "ignore_nicks", "irc_queue_max_age",
-                              "irc_tls", "irc_tls_verify", "irc_tls_cert", "irc_sasl_user", "irc_sasl_password",
-                              "irc_channel_key", "dc_tls", "dc_tls_verify"};
-    std::size_t i = 0;
-    for (; configKeys[i].type != 0; ++i) {
-        ASSERT_LT(i, 33u);
-        EXPECT_STREQ(configKeys[i].key, expected[i]);
-        EXPECT_EQ(configKeys[i].type == 'i', configKeys[i].intField != nullptr);
-        EXPECT_EQ(configKeys[i].type == 's', configKeys[i].stringField != nullptr);
+// Every key of the table, given a value of its own, fills its own field.
+TEST(Config, EveryKeyOfTheTableFillsItsOwnField) {
+    std::string text;
+    std::vector<std::string> written;
+    for (const ConfigKey* entry = configKeys; entry->key[0] != '\0'; ++entry) {
+        const std::size_t index = written.size();
+        written.push_back(entry->intField ? std::to_string(entry->rule.min + static_cast<std::int32_t>(index))
+                                          : std::string("v_") + entry->key);
+        text += std::string(entry->key) + " = " + written.back() + "\n";
     }
-    EXPECT_EQ(i, 33u);
+    Config config = loadText(text);
+    std::size_t index = 0;
+    for (const ConfigKey* entry = configKeys; entry->key[0] != '\0'; ++entry, ++index) {
+        const std::string value = entry->intField ? std::to_string(*entry->intField(config))
+                                                  : *entry->stringField(config);
+        EXPECT_EQ(value, written[index]) << entry->key;
+        EXPECT_EQ(config.keyLines.at(entry->key), index + 1) << entry->key;
+    }
+    EXPECT_EQ(config.rawValues.size(), written.size());
+    EXPECT_TRUE(Config().problems().empty());
 }
 
-TEST(Config, EveryKeyFillsItsField) {
-    const Config c = loadText(
-        "irc_server = irc.example.org\nirc_port = 7000\nirc_nick = n\nirc_username = u\n"
-        "irc_password = p\nirc_realname = r\nirc_channel = #c\ndc_server = hub.example.org\n"
-        "dc_port = 412\ndc_nick = dn\ndc_pass = dp\ndc_description = dd\ndc_speed = DSL\n"
-        "dc_speed_val = 5\ndc_email = e@x\ndc_share_size = 99\nlogfile = /l\npidfile = /p\n"
-        "loglevel = 63\nuse_syslog = 1\nirc_burst_lines = 3\nirc_line_interval = 0\n"
-        "dc_encoding = CP1251\nignore_nicks = x,y\nirc_queue_max_age = 30\nirc_tls = yes\n"
-        "irc_tls_verify = no\nirc_tls_cert = /c.pem\nirc_sasl_user = su\nirc_sasl_password = sp\n"
-        "irc_channel_key = k\ndc_tls = on\ndc_tls_verify = off\n");
-    EXPECT_EQ(c.irc.irc_server, "irc.example.org");
-    EXPECT_EQ(c.irc.irc_port, 7000);
-    EXPECT_EQ(c.irc.irc_nick, "n");
-    EXPECT_EQ(c.irc.irc_username, "u");
-    EXPECT_EQ(c.irc.irc_password, "p");
-    EXPECT_EQ(c.irc.irc_realname, "r");
-    EXPECT_EQ(c.irc.irc_channel, "#c");
-    EXPECT_EQ(c.dc.dc_server, "hub.example.org");
-    EXPECT_EQ(c.dc.dc_port, 412);
-    EXPECT_EQ(c.dc.dc_nick, "dn");
-    EXPECT_EQ(c.dc.dc_pass, "dp");
-    EXPECT_EQ(c.dc.dc_description, "dd");
-    EXPECT_EQ(c.dc.dc_speed, "DSL");
-    EXPECT_EQ(c.dc.dc_speed_val, 5);
-    EXPECT_EQ(c.dc.dc_email, "e@x");
-    EXPECT_EQ(c.dc.dc_share_size, "99");
-    EXPECT_EQ(c.logfile, "/l");
-    EXPECT_EQ(c.pidfile, "/p");
-    EXPECT_EQ(c.loglevel, 63);
-    EXPECT_EQ(c.use_syslog, 1);
-    EXPECT_EQ(c.irc.irc_burst_lines, 3);
-    EXPECT_EQ(c.irc.irc_line_interval, 0);
-    EXPECT_EQ(c.dc.dc_encoding, "CP1251");
-    EXPECT_EQ(c.ignore_nicks, "x,y");
-    EXPECT_EQ(c.irc.irc_queue_max_age, 30);
-    EXPECT_EQ(c.irc.irc_tls, "yes");
-    EXPECT_EQ(c.irc.irc_tls_verify, "no");
-    EXPECT_EQ(c.irc.irc_tls_cert, "/c.pem");
-    EXPECT_EQ(c.irc.irc_sasl_user, "su");
-    EXPECT_EQ(c.irc.irc_sasl_password, "sp");
-    EXPECT_EQ(c.irc.irc_channel_key, "k");
-    EXPECT_EQ(c.dc.dc_tls, "on");
-    EXPECT_EQ(c.dc.dc_tls_verify, "off");
-    EXPECT_EQ(c.rawValues.size(), 33u);
+// Every mistake of a file is named with its line, each by the rule of its
+// key: numbers and their ranges, forbidden bytes, lengths, switches, what
+// may not be empty, and the rules between keys.
+TEST(Config, EveryMistakeIsNamedWithItsLine) {
+    TempDir dir;
+    const std::string path = dir.write(
+        "brivox.conf", "irc_port = 70000\n; a comment\nirc_channel = #a,#b\nirc_tls = maybe\n"
+                       "dc_port = 4295021951\nirc_burst_lines = 0\nirc_nick = \ndc_nick = a$b\n"
+                       "loglevel = eleven\nirc_realname = " + std::string(300, 'r') + "\n"
+                       "irc_sasl_password = secret\nreconnect_delay_min = 30\nreconnect_delay_max = 20\n"
+                       "dc_encoding = NO-SUCH-SET\n");
+    Config config;
+    ConfigDiagnostics diagnostics;
+    ASSERT_TRUE(config.load(path, diagnostics));
+    std::vector<std::string> described;
+    for (const ConfigProblem& problem : diagnostics.problems)
+        described.push_back(problem.describe("brivox.conf"));
+    const std::vector<std::string> expected = {
+        "brivox.conf:1: irc_port: 70000 is not a port (1..65535)",
+        "brivox.conf:3: irc_channel: holds \",\", which the protocol does not allow there",
+        "brivox.conf:4: irc_tls: \"maybe\" is not yes or no",
+        "brivox.conf:5: dc_port: 4295021951 is not a port (1..65535)",
+        "brivox.conf:6: irc_burst_lines: 0 is out of range (1..10000)",
+        "brivox.conf:7: irc_nick: must not be empty",
+        "brivox.conf:8: dc_nick: holds \"$\", which the protocol does not allow there",
+        "brivox.conf:9: loglevel: \"eleven\" is not a whole number",
+        "brivox.conf:10: irc_realname: is 300 bytes long; at most 255 fit",
+        "brivox.conf:11: irc_sasl_password: is set without irc_sasl_user",
+        "brivox.conf:13: reconnect_delay_max: is below reconnect_delay_min (30)",
+        "brivox.conf:14: dc_encoding: iconv(3) has no character set \"NO-SUCH-SET\" (try UTF-8, CP1251, CP1252, "
+        "KOI8-R)",
+    };
+    EXPECT_EQ(described, expected);
+    EXPECT_EQ(config.irc.irc_port, 6667);
+    Config certificate;
+    certificate.irc.irc_tls = "yes";
+    certificate.irc.irc_tls_cert = "/dev/zero";
+    ASSERT_EQ(certificate.problems().size(), TlsSession::available() ? 1u : 2u);
+    EXPECT_EQ(certificate.problems().back().describe("b.conf"),
+              TlsSession::available() ? "b.conf: irc_tls_cert: \"/dev/zero\" is not a regular file"
+                                      : "b.conf: irc_tls_cert: \"/dev/zero\" cannot be used: brivox was built without TLS");
 }
 
 TEST(Config, EmptyAndCommentOnlyFilesKeepDefaults) {
@@ -136,21 +113,21 @@ TEST(Config, SplitsAtTheFirstEquals) {
     EXPECT_EQ(c.rawValues.at(""), "orphan");
 }
 
-TEST(Config, EmptyValuesEmptyStringsAndZeroIntegers) {
-    const Config c = loadText("irc_nick =\nirc_port =\n");
-    EXPECT_EQ(c.irc.irc_nick, "");
-    EXPECT_EQ(c.irc.irc_port, 0);
-}
-
-TEST(Config, IntegersAreReadAsStrtolDoes) {
-    EXPECT_EQ(loadText("irc_port = 6667abc\n").irc.irc_port, 6667);
-    EXPECT_EQ(loadText("irc_port = abc\n").irc.irc_port, 0);
+// A number is a whole decimal number and nothing else; what is not one
+// leaves the default and is a problem.
+TEST(Config, NumbersAreWholeDecimalNumbersOrProblems) {
     EXPECT_EQ(loadText("loglevel = -1\n").loglevel, -1);
     EXPECT_EQ(loadText("irc_port = +12\n").irc.irc_port, 12);
-    // Beyond 32 bits: the low 32 bits of the value are kept.
-    EXPECT_EQ(loadText("irc_port = 4294967297\n").irc.irc_port, 1);
-    // strtol saturates at its limit; the low 32 bits of that are all ones.
-    EXPECT_EQ(loadText("irc_port = 99999999999999999999999\n").irc.irc_port, -1);
+    EXPECT_EQ(loadText("irc_nick =\n").irc.irc_nick, "");
+    for (const char* bad : {"6667abc", "", "0x1A0B", "99999999999999999999999", "1 2"}) {
+        TempDir dir;
+        Config config;
+        ConfigDiagnostics diagnostics;
+        ASSERT_TRUE(config.load(dir.write("b.conf", std::string("irc_port = ") + bad + "\n"), diagnostics));
+        EXPECT_EQ(config.irc.irc_port, 6667) << bad;
+        ASSERT_EQ(diagnostics.problems.size(), 1u) << bad;
+        EXPECT_EQ(diagnostics.problems[0].text, std::string("\"") + bad + "\" is not a whole number");
+    }
 }
 
 TEST(Config, KeysAreCaseSensitiveAndOnlySpacesAreTrimmed) {
@@ -208,24 +185,6 @@ TEST(Config, FilesThatCannotBeReadAreFailuresAndChangeNothing) {
     EXPECT_TRUE(config.rawValues.empty());
 }
 
-TEST(Config, AssemblyTakesBothSidesAndTheGeneralSettingsWithoutRawValues) {
-    Config general =
-        loadText("logfile = /log\npidfile = /pid\nloglevel = 3\nuse_syslog = 1\nignore_nicks = a,b\nx = y\n");
-    IRCConfig irc;
-    irc.irc_nick = "ircbot_";
-    DCConfig dc;
-    dc.dc_nick = "hubbot__";
-    general = Config(irc, dc, general);
-    EXPECT_EQ(general.irc.irc_nick, "ircbot_");
-    EXPECT_EQ(general.dc.dc_nick, "hubbot__");
-    EXPECT_EQ(general.logfile, "/log");
-    EXPECT_EQ(general.pidfile, "/pid");
-    EXPECT_EQ(general.loglevel, 3);
-    EXPECT_EQ(general.use_syslog, 1);
-    EXPECT_EQ(general.ignore_nicks, "a,b");
-    EXPECT_TRUE(general.rawValues.empty());
-}
-
 TEST(Config, TrimRemovesOnlyTheGivenCharacterAtBothEnds) {
     EXPECT_EQ(trim("  a b  ", ' '), "a b");
     EXPECT_EQ(trim("    ", ' '), "");
@@ -249,42 +208,20 @@ TEST(Config, TheSampleFileNamesEveryKeyInTableOrderWithItsDefault) {
     const std::string text = readFile(BRIVOX_SOURCE_DIR "/brivox.conf.sample");
     std::string uncommented;
     std::size_t searchFrom = 0;
-    for (const ConfigKey* entry = configKeys; entry->type != 0; ++entry) {
+    std::size_t keys = 0;
+    for (const ConfigKey* entry = configKeys; entry->key[0] != '\0'; ++entry, ++keys) {
         const std::size_t at = text.find(std::string("\n;") + entry->key + " =", searchFrom);
         ASSERT_NE(at, std::string::npos) << entry->key;
         searchFrom = at + 1;
         uncommented += text.substr(at + 2, text.find('\n', at + 1) - at - 2) + "\n";
     }
-    const Config loaded = loadText(uncommented);
-    const Config defaults;
-    EXPECT_EQ(loaded.rawValues.size(), 33u);
-    EXPECT_EQ(loaded.irc.irc_queue_max_age, defaults.irc.irc_queue_max_age);
-    EXPECT_EQ(loaded.dc.dc_encoding, defaults.dc.dc_encoding);
-    EXPECT_EQ(loaded.ignore_nicks, defaults.ignore_nicks);
-    EXPECT_EQ(loaded.irc.irc_burst_lines, defaults.irc.irc_burst_lines);
-    EXPECT_EQ(loaded.irc.irc_line_interval, defaults.irc.irc_line_interval);
-    EXPECT_EQ(loaded.irc.irc_server, defaults.irc.irc_server);
-    EXPECT_EQ(loaded.irc.irc_port, defaults.irc.irc_port);
-    EXPECT_EQ(loaded.irc.irc_nick, defaults.irc.irc_nick);
-    EXPECT_EQ(loaded.irc.irc_username, defaults.irc.irc_username);
-    EXPECT_EQ(loaded.irc.irc_password, defaults.irc.irc_password);
-    EXPECT_EQ(loaded.irc.irc_realname, defaults.irc.irc_realname);
-    EXPECT_EQ(loaded.irc.irc_channel, defaults.irc.irc_channel);
-    EXPECT_EQ(loaded.dc.dc_server, defaults.dc.dc_server);
-    EXPECT_EQ(loaded.dc.dc_port, defaults.dc.dc_port);
-    EXPECT_EQ(loaded.dc.dc_nick, defaults.dc.dc_nick);
-    EXPECT_EQ(loaded.dc.dc_pass, defaults.dc.dc_pass);
-    EXPECT_EQ(loaded.dc.dc_description, defaults.dc.dc_description);
-    EXPECT_EQ(loaded.dc.dc_speed, defaults.dc.dc_speed);
-    EXPECT_EQ(loaded.dc.dc_speed_val, defaults.dc.dc_speed_val);
-    EXPECT_EQ(loaded.dc.dc_email, defaults.dc.dc_email);
-    EXPECT_EQ(loaded.dc.dc_share_size, defaults.dc.dc_share_size);
-    EXPECT_EQ(loaded.logfile, defaults.logfile);
-    EXPECT_EQ(loaded.pidfile, defaults.pidfile);
-    EXPECT_EQ(loaded.loglevel, defaults.loglevel);
-    EXPECT_EQ(loaded.use_syslog, defaults.use_syslog);
-    EXPECT_EQ(loaded.irc.irc_tls, defaults.irc.irc_tls);
-    EXPECT_EQ(loaded.irc.irc_tls_verify, defaults.irc.irc_tls_verify);
-    EXPECT_EQ(loaded.dc.dc_tls, defaults.dc.dc_tls);
-    EXPECT_EQ(loaded.dc.dc_tls_verify, defaults.dc.dc_tls_verify);
+    Config loaded = loadText(uncommented);
+    Config expected;
+    EXPECT_EQ(loaded.rawValues.size(), keys);
+    for (const ConfigKey* entry = configKeys; entry->key[0] != '\0'; ++entry) {
+        if (entry->intField)
+            EXPECT_EQ(*entry->intField(loaded), *entry->intField(expected)) << entry->key;
+        else
+            EXPECT_EQ(*entry->stringField(loaded), *entry->stringField(expected)) << entry->key;
+    }
 }

@@ -161,13 +161,19 @@ TEST_F(RelayTest, ChannelSpelledOtherwiseAndHubInCp1251RelayBothWays) {
     EXPECT_EQ(hub().readChat(), "<brivox> <alice> \xcf\xf0\xe8\xe2\xe5\xf2 caf?");
 }
 
+// The loss is logged when it happens, with when the next attempt comes: a
+// session this short waits the default first delay of 10 s.
 TEST_F(RelayTest, HubGoingAwayLosesNoLineAndRelayingResumes) {
     relay->start();
     hub().socket().send("<carol> one|<carol> two|<carol> three|");
     hub().dropClient();
+    const auto lost = std::chrono::steady_clock::now();
     for (const char* expected : {"<carol> one", "<carol> two", "<carol> three"})
         EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), expected);
-    const auto lost = std::chrono::steady_clock::now();
+    EXPECT_TRUE(relay->brivox.waitForStderr(
+        "DC++ connection closed. Trying to reconnect... in 10 s; the hub said last: \"<carol> three\"\n",
+        std::chrono::seconds(2)));
+    EXPECT_LT(std::chrono::steady_clock::now() - lost, std::chrono::seconds(2));
     hub().accept(std::chrono::seconds(20));
     EXPECT_GE(std::chrono::steady_clock::now() - lost, std::chrono::seconds(9));
     HubLoginScript script;
@@ -176,7 +182,6 @@ TEST_F(RelayTest, HubGoingAwayLosesNoLineAndRelayingResumes) {
     EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "<carol> in the hello packet");
     alice().say("#chat", "after the hub came back");
     EXPECT_EQ(hub().readChat(), "<brivox> <alice> after the hub came back");
-    EXPECT_TRUE(relay->brivox.waitForStderr("DC++ connection closed. Trying to reconnect..."));
 }
 
 // The nick the hub made us take in one session is not carried into the
@@ -184,7 +189,7 @@ TEST_F(RelayTest, HubGoingAwayLosesNoLineAndRelayingResumes) {
 TEST_F(RelayTest, HubNickFollowsEachSessionAndStartsOverFromTheConfiguredOne) {
     HubLoginScript refusing;
     refusing.refusals = 1;
-    relay->start("", {}, refusing);
+    relay->start("reconnect_delay_min = 1\n", {}, refusing);
     ASSERT_EQ(hub().currentNick(), "brivox_");
     alice().say("#chat", "to the renamed bot");
     EXPECT_EQ(hub().readChat(), "<brivox_> <alice> to the renamed bot");
@@ -202,7 +207,7 @@ TEST_F(RelayTest, HubNickFollowsEachSessionAndStartsOverFromTheConfiguredOne) {
 // Kicked, the bot is back within seconds; kept out by a ban, it says why
 // and tries again on its schedule, dropping the hub's lines meanwhile.
 TEST_F(RelayTest, KickedOrBannedTheBotGetsBackIntoTheChannel) {
-    relay->start();
+    relay->start("reconnect_delay_min = 1\n");
     alice().sendLine("KICK #chat brivox :take a break");
     const auto kicked = std::chrono::steady_clock::now();
     relay->waitForBotJoin();
@@ -227,7 +232,7 @@ TEST_F(RelayTest, KickedOrBannedTheBotGetsBackIntoTheChannel) {
 }
 
 TEST_F(RelayTest, IrcServerGoingAwayIsReconnectedAndRelayingResumes) {
-    relay->start();
+    relay->start("reconnect_delay_min = 1\n");
     relay->alice.reset();
     relay->ircServer.stop();
     relay->ircServer.start();
@@ -238,11 +243,11 @@ TEST_F(RelayTest, IrcServerGoingAwayIsReconnectedAndRelayingResumes) {
     EXPECT_EQ(hub().readChat(std::chrono::seconds(10)), "<brivox> <bob> after the server came back");
     hub().userSays("carol", "hello again");
     EXPECT_EQ(channelText(bob.waitFor("PRIVMSG #chat")), "<carol> hello again");
-    EXPECT_TRUE(relay->brivox.waitForStderr("IRC connection closed. Trying to reconnect..."));
+    EXPECT_TRUE(relay->brivox.waitForStderr("IRC connection closed. Trying to reconnect... in 1 s; the server said last: "));
 }
 
 TEST_F(RelayTest, BothSidesGoingAwayAreBothReconnected) {
-    relay->start();
+    relay->start("reconnect_delay_min = 1\n");
     relay->alice.reset();
     relay->ircServer.stop();
     hub().dropClient();
@@ -278,7 +283,9 @@ TEST_F(RelayTest, EmptyChannelIsRefusedBeforeAnyConnection) {
     ProcessRunner brivox;
     const std::string config = relay->dir.write("bad.conf", relay->configText("irc_channel =\n"));
     EXPECT_EQ(runBrivoxToEnd(brivox, {"-d", "-c", config}), 1);
-    EXPECT_NE(brivox.stderrText().find("Incorrect config for IRC: "), std::string::npos);
+    EXPECT_NE(brivox.stderrText().find(":3: irc_channel: must not be empty\n"), std::string::npos)
+        << brivox.stderrText();
+    EXPECT_NE(brivox.stderrText().find(": Incorrect config for IRC\n"), std::string::npos);
     EXPECT_EQ(brivox.stderrText().find("Connecting"), std::string::npos);
     EXPECT_THROW(hub().accept(std::chrono::milliseconds(200)), std::runtime_error);
 }
@@ -297,9 +304,10 @@ TEST_F(RelayTest, SigtermSaysGoodbyeToBothSidesAndExitsWithStatusZero) {
         << relay->brivox.stderrText();
 }
 
-// A hub that accepts and never speaks holds the log-in; a stop ends it at
-// the next wait, and IRC still gets its QUIT.
-TEST(RelayStop, SigintDuringABlockingLogInStopsAtOnce) {
+// A hub that accepts and never speaks holds up only its own log-in: IRC
+// gets into the channel meanwhile and its PINGs are answered at once. A stop
+// ends the log-in at once, and IRC still gets its QUIT.
+TEST(RelayStall, SigintDuringAStalledHubLogInStopsAtOnceAndIrcIsServedMeanwhile) {
     ScriptedIrcServer irc;
     ScriptedHub hub;
     TempDir dir;
@@ -308,9 +316,16 @@ TEST(RelayStop, SigintDuringABlockingLogInStopsAtOnce) {
     ProcessRunner brivox;
     brivox.start(brivoxBinary(), {"-d", "-c", config});
     irc.accept();
-    irc.greet("brivox");
     hub.accept();
-    ASSERT_TRUE(brivox.waitForStderr("Connecting to DC++... "));
+    irc.welcome("brivox");
+    const auto pinged = std::chrono::steady_clock::now();
+    irc.sendLine("PING :irc.scripted");
+    EXPECT_EQ(irc.readLine(), "PONG :irc.scripted");
+    const auto pongDelay = std::chrono::steady_clock::now() - pinged;
+    std::printf("PONG %.1f ms after the PING, the hub's log-in stalled\n",
+                std::chrono::duration<double, std::milli>(pongDelay).count());
+    EXPECT_LT(pongDelay, std::chrono::seconds(1));
+    ASSERT_TRUE(brivox.waitForStderr(": OK\n"));
     const auto signalled = std::chrono::steady_clock::now();
     brivox.signal(SIGINT);
     EXPECT_EQ(brivox.waitExit(std::chrono::seconds(3)), 0);
@@ -318,6 +333,62 @@ TEST(RelayStop, SigintDuringABlockingLogInStopsAtOnce) {
     EXPECT_EQ(irc.readLine(), "QUIT :brivox stopped by SIGINT");
     EXPECT_NE(brivox.stderrText().find("Stopped by SIGINT; quit IRC, the hub was down"), std::string::npos)
         << brivox.stderrText();
+}
+
+// The same against ngircd, which PINGs a client after 5 s of silence and
+// drops it 5 s later: the bot answers in the pass the PING arrives in and
+// stays; the channel's chat for the hub meanwhile is dropped, counted once.
+TEST(RelayStall, AStalledHubLogInKeepsTheBotOnIrc) {
+    if (!NgircdRunner::available())
+        GTEST_SKIP() << "ngircd is not installed";
+    RelayPeers peers;
+    peers.irc.pingTimeout = 5;
+    RelayHarness relay(peers);
+    relay.brivox.start(brivoxBinary(), {"-d", "-L", "43", "-c", relay.dir.write("brivox.conf", relay.configText(""))});
+    relay.hub.accept();
+    relay.waitForBotJoin();
+    relay.alice->say("#chat", "nobody on the hub hears this");
+    ASSERT_TRUE(relay.brivox.waitForStderr(" > PONG :irc.brivox.test\n", std::chrono::seconds(10)));
+    const std::string log = relay.brivox.stderrText();
+    const std::size_t afterPing = log.find('\n', log.find(" > PING :irc.brivox.test\n")) + 1;
+    EXPECT_NE(log.substr(afterPing, log.find('\n', afterPing) - afterPing).find(" > PONG :irc.brivox.test"),
+              std::string::npos)
+        << log;
+    relay.hub.login();
+    EXPECT_TRUE(relay.brivox.waitForStderr("DCClient: dropped 1 lines for the hub's main chat while not in it\n"));
+    relay.alice->say("#chat", "heard now");
+    EXPECT_EQ(relay.hub.readChat(), "<brivox> <alice> heard now");
+    EXPECT_EQ(relay.brivox.stderrText().find("IRC connection closed"), std::string::npos);
+}
+
+// An IRC server that takes the connection and never answers the TLS
+// handshake holds up only IRC: the hub's log-in and chat go on meanwhile.
+TEST(RelayStall, AStalledTlsHandshakeLeavesTheHubServed) {
+    if (!TlsSession::available())
+        GTEST_SKIP() << "built without TLS";
+    LoopbackListener irc;
+    ScriptedHub hub;
+    TempDir dir;
+    const std::string config =
+        dir.write("brivox.conf", "irc_port = " + std::to_string(irc.port()) + "\nirc_tls = yes\ndc_port = " +
+                                     std::to_string(hub.port()) + "\n");
+    ProcessRunner brivox;
+    brivox.start(brivoxBinary(), {"-d", "-c", config});
+    const std::unique_ptr<PeerSocket> silent = irc.accept();
+    ASSERT_TRUE(silent);
+    hub.accept();
+    const auto started = std::chrono::steady_clock::now();
+    hub.login();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    hub.userSays("carol", "for nobody on IRC yet");
+    brivox.signal(SIGTERM);
+    EXPECT_EQ(hub.readCommand(), "$Quit brivox");
+    EXPECT_EQ(brivox.waitExit(std::chrono::seconds(3)), 0);
+    const std::string log = brivox.stderrText();
+    EXPECT_NE(log.find("IRCClient: the link to the server is gone; dropped 1 lines that were waiting for it"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Stopped by SIGTERM; IRC was down, quit the hub"), std::string::npos) << log;
 }
 
 TEST_F(RelayTest, SighupEndsADaemonInTheForeground) {
@@ -330,7 +401,8 @@ TEST_F(RelayTest, InTheBackgroundItWritesPidfileAndLogAndRotatesOnSighup) {
     const std::string log = relay->dir.file("brivox.log");
     const std::string pidfile = relay->dir.file("brivox.pid");
     const std::string config = relay->dir.write(
-        "brivox.conf", relay->configText("logfile = " + log + "\npidfile = " + pidfile + "\n"));
+        "brivox.conf",
+        relay->configText("logfile = " + log + "\npidfile = " + pidfile + "\nreconnect_delay_min = 1\n"));
     ProcessRunner parent;
     ASSERT_EQ(runBrivoxToEnd(parent, {"-c", config}), 0);
     hub().accept();
@@ -361,14 +433,14 @@ TEST_F(RelayTest, HubBurstReachesAThrottlingServerWholeWithoutTheBotBeingDropped
     relay->start("irc_burst_lines = 5\nirc_line_interval = 250\n");
     const auto start = std::chrono::steady_clock::now();
     std::string burst;
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 80; ++i)
         burst += "<carol> burst line " + std::to_string(i) + "|";
     hub().send(burst.substr(0, burst.size() - 1));
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 80; ++i)
         ASSERT_EQ(channelText(alice().waitFor("PRIVMSG #chat", std::chrono::seconds(30))),
                   "<carol> burst line " + std::to_string(i));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("200 lines drained in %.1f s\n", seconds);
+    std::printf("80 lines drained in %.1f s\n", seconds);
     EXPECT_EQ(relay->brivox.stderrText().find("connection closed"), std::string::npos);
     EXPECT_TRUE(relay->brivox.running());
 }
@@ -441,7 +513,7 @@ TEST_F(ScriptedPeersTest, QueueDrainsOnTimeAndTheDaemonSleepsBetweenLines) {
 // A classic hub refuses every nick and keeps the link: the attempt ends at
 // its bound with a small log, and the IRC side is served meanwhile.
 TEST_F(ScriptedPeersTest, HubRefusingEveryNickCostsOneBoundedAttemptAndIrcIsStillAnswered) {
-    start();
+    start("reconnect_delay_min = 1\n");
     hub.dropClient();
     hub.accept(std::chrono::seconds(20));
     const std::size_t logBefore = brivox.stderrText().size();
@@ -472,9 +544,9 @@ TEST_F(ScriptedPeersTest, HubRefusingEveryNickCostsOneBoundedAttemptAndIrcIsStil
     EXPECT_TRUE(brivox.running());
 }
 
-// ngircd takes the registration of a wrong password and then closes the
-// link: each such session counts as a refusal, so the attempts thin out.
-TEST(RelayRefused, WrongServerPasswordCostsAtMostFourConnectionsAMinute) {
+// A first log-in the server refuses ends the start-up like a refused hub,
+// with the server's own words.
+TEST(RelayRefused, WrongServerPasswordAtStartEndsWithStatusTwoAndTheServersText) {
     if (!NgircdRunner::available())
         GTEST_SKIP() << "ngircd is not installed";
     NgircdRunner server(true, "secret");
@@ -483,22 +555,16 @@ TEST(RelayRefused, WrongServerPasswordCostsAtMostFourConnectionsAMinute) {
     const std::string config = dir.write(
         "brivox.conf", "irc_port = " + std::to_string(server.port()) + "\ndc_port = " + std::to_string(hub.port()) +
                            "\nirc_password = wrong\n");
-    // The runner's own probe that the server is up counts too.
-    ASSERT_TRUE(eventually([&] { return server.acceptedConnections() > 0; }));
-    const int probes = server.acceptedConnections();
     ProcessRunner brivox;
     brivox.start(brivoxBinary(), {"-d", "-c", config});
-    const auto started = std::chrono::steady_clock::now();
     hub.accept();
-    hub.login();
-    std::this_thread::sleep_until(started + std::chrono::seconds(60));
-    const int connections = server.acceptedConnections() - probes;
-    std::printf("connections in the first minute: %d\n", connections);
-    EXPECT_LE(connections, 4);
-    EXPECT_GE(connections, 2);
+    EXPECT_EQ(brivox.waitExit(), 2);
     const std::string log = brivox.stderrText();
-    EXPECT_NE(log.find("IRC server closes the link: ERROR :Access denied: Bad password?"), std::string::npos);
-    EXPECT_TRUE(brivox.running());
+    EXPECT_NE(log.find("IRCClient: log-in given up: the server closed the link; it said last: "
+                       "\"ERROR :Access denied: Bad password?\"\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(": ERROR\n"), std::string::npos);
 }
 
 // The pieces of a long hub message are paced by what each costs on the wire,

@@ -23,6 +23,7 @@ const char kUsage[] =
     "   -L num  - override loglevel\n"
     "   -p file - override path to pidfile specified in config\n"
     "   -d      - do not go in background, all logging goes to stderr\n"
+    "   -t      - check the configuration and exit\n"
     "\n";
 
 // An IRC server setting nobody answers, so that a run ends at the log-in.
@@ -76,8 +77,29 @@ TEST(Startup, ConfigurationThatIsNoRegularFileOrPutsANulOnTheWireEndsWithStatusO
     const std::string nul = dir.write("nul.conf", std::string("irc_channel = #c\0more\n", 22) + kNoServer);
     ProcessRunner brivox;
     EXPECT_EQ(runBrivoxToEnd(brivox, {"-d", "-c", nul}), 1);
-    EXPECT_NE(brivox.stderrText().find("IRCClient::setConfig(): irc_channel holds \"\\x00\""), std::string::npos);
-    EXPECT_NE(brivox.stderrText().find("Incorrect config for IRC"), std::string::npos);
+    EXPECT_NE(brivox.stderrText().find(nul + ":1: irc_channel: holds \"\\x00\""), std::string::npos);
+    EXPECT_NE(brivox.stderrText().find("Incorrect config for IRC\n"), std::string::npos);
+}
+
+// -t names every mistake of the file with its line and says which side's
+// settings are wrong, without connecting anywhere; a good file passes.
+TEST(Startup, CheckingTheConfigurationNamesEveryMistakeAndConnectsNowhere) {
+    TempDir dir;
+    LoopbackListener irc;
+    const std::string bad = dir.write("bad.conf", "irc_port = 70000\nirc_channel = #a b\n\ndc_tls = maybe\n");
+    ProcessRunner brivox;
+    EXPECT_EQ(runBrivoxToEnd(brivox, {"-t", "-c", bad}), 1);
+    const std::string log = brivox.stderrText();
+    for (const std::string& line : {bad + ":1: irc_port: 70000 is not a port (1..65535)\n",
+                                   bad + ":2: irc_channel: holds \" \", which the protocol does not allow there\n",
+                                   bad + ":4: dc_tls: \"maybe\" is not yes or no\n",
+                                   std::string("Incorrect config for IRC\n"), std::string("Incorrect config for DC++\n")})
+        EXPECT_NE(log.find(line), std::string::npos) << line << log;
+    const std::string good = dir.write("good.conf", "irc_port = " + std::to_string(irc.port()) + "\n");
+    ProcessRunner checked;
+    EXPECT_EQ(runBrivoxToEnd(checked, {"-t", "-c", good}), 0);
+    EXPECT_EQ(checked.stdoutText(), "Configuration file " + good + " is valid\n");
+    EXPECT_FALSE(irc.accept(std::chrono::milliseconds(100)));
 }
 
 TEST(Startup, ConfigDirectoryIsReportedLikeAMissingFile) {
@@ -140,8 +162,7 @@ TEST(Startup, ForegroundKeepsLoggingOnStderrWhateverTheFileSays) {
 // their place, or daemon() would point it at /dev/null.
 TEST(Startup, BackgroundLogsToTheFileGivenWithDashLAndWritesTheDaemonsPid) {
     TempDir dir;
-    const std::string config = dir.write(
-        "brivox.conf", "pidfile = " + dir.file("brivox.pid") + "\nirc_server = \n");
+    const std::string config = dir.write("brivox.conf", "pidfile = " + dir.file("brivox.pid") + "\n" + kNoServer);
     const std::string log = dir.file("brivox.log");
     ProcessRunner shell;
     shell.start("/bin/sh", {"-c", "exec \"$0\" \"$@\" <&- 2>&-", brivoxBinary(), "-c", config, "-l", log});
@@ -150,7 +171,7 @@ TEST(Startup, BackgroundLogsToTheFileGivenWithDashLAndWritesTheDaemonsPid) {
     const std::string pid = readFile(dir.file("brivox.pid"));
     EXPECT_NE(pid, std::to_string(shell.pid()) + "\n");
     EXPECT_EQ(pid.back(), '\n');
-    EXPECT_TRUE(eventually([&] { return readFile(log).find("Incorrect config for IRC") != std::string::npos; }))
+    EXPECT_TRUE(eventually([&] { return readFile(log).find("cann't connect") != std::string::npos; }))
         << readFile(log);
 }
 

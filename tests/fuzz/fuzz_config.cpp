@@ -1,17 +1,14 @@
-// The configuration file, then the clients' and the Translator's settings.
-// Properties: loading never throws and warns a bounded number of times;
-// settings a client accepts hold nothing that breaks a protocol line; a
-// Translator that accepts a channel relays a message to it without throwing
-// (a NUL in irc_channel once ended the daemon on its first channel line).
-// A certificate file the settings name is read only when it is a regular
-// file, so a device named there cannot hang the run.
+// The configuration file and the rules of its keys. Properties: loading
+// never throws and warns a bounded number of times; every problem names a
+// key of the table and a line of the file; settings without a problem hold
+// nothing that breaks a protocol line. A certificate file the settings name
+// is read only when it is a regular file, so a device named there cannot
+// hang the run.
 #include <string>
 #include <unistd.h>
 
 #include "FuzzCheck.h"
-#include "dc/DCClient.h"
-#include "irc/IRCClient.h"
-#include "translator/Translator.h"
+#include "frame/Config.h"
 
 namespace {
 
@@ -33,7 +30,8 @@ void writeFile(std::string_view contents) {
     std::fclose(file);
 }
 
-void checkIrcSettings(const IRCConfig& irc) {
+void checkSettings(const Config& config) {
+    const IRCConfig& irc = config.irc;
     for (const std::string* value : {&irc.irc_nick, &irc.irc_username, &irc.irc_password, &irc.irc_channel})
         FUZZ_CHECK(!holdsAny(*value, std::string_view("\0\r\n ", 4)), "an accepted IRC word breaks no line");
     FUZZ_CHECK(!holdsAny(irc.irc_channel, ",\a"), "an accepted channel is one channel");
@@ -41,6 +39,11 @@ void checkIrcSettings(const IRCConfig& irc) {
     FUZZ_CHECK(!holdsAny(irc.irc_sasl_user + irc.irc_sasl_password, std::string_view("\0", 1)),
                "an accepted SASL identity keeps PLAIN's fields apart");
     FUZZ_CHECK(irc.irc_channel.size() <= 200 && irc.irc_nick.size() <= 64, "accepted values fit a line");
+    FUZZ_CHECK(irc.irc_port >= 1 && irc.irc_port <= 65535 && config.dc.dc_port >= 1 && config.dc.dc_port <= 65535,
+               "accepted ports are ports");
+    FUZZ_CHECK(!holdsAny(config.dc.dc_nick, std::string_view("\0\r\n $|<>", 8)), "an accepted hub nick");
+    FUZZ_CHECK(config.reconnect_delay_min >= 1 && config.reconnect_delay_max >= config.reconnect_delay_min,
+               "accepted delays wait");
 }
 
 }  // namespace
@@ -52,20 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!config.load(scratchFile(), diagnostics))
         return 0;
     FUZZ_CHECK(diagnostics.warnings.size() <= 11, "unknown keys cost a bounded number of lines");
-
-    IRCClient irc;
-    if (irc.setConfig(config.irc))
-        checkIrcSettings(irc.getConfig());
-    DCClient dc;
-    if (dc.setConfig(config.dc))
-        FUZZ_CHECK(!holdsAny(dc.getConfig().dc_nick, std::string_view("\0\r\n $|", 6)), "an accepted hub nick");
-
-    Translator translator;
-    if (translator.setConfig(Config(config.irc, config.dc, config))) {
-        std::string line = ":alice!a@h PRIVMSG " + config.irc.irc_channel + " :hello";
-        translator.IRCtoDC(line, line);
-        std::vector<std::string> lines;
-        translator.DCtoIRC("<carol> hello", lines);
+    for (const ConfigProblem& problem : diagnostics.problems) {
+        FUZZ_CHECK(!problem.text.empty(), "a problem says what is wrong");
+        FUZZ_CHECK(problem.line == 0 || config.keyLines.at(problem.key) == problem.line, "a problem names its line");
     }
+    if (diagnostics.problems.empty())
+        checkSettings(config);
     return 0;
 }

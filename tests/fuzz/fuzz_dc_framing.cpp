@@ -9,7 +9,7 @@
 #include "FuzzCheck.h"
 #include "FuzzSocketPair.h"
 #include "dc/DCConnection.h"
-#include "dc/chatEscapes.h"
+#include "dc/nmdcEscapes.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ std::vector<std::string> commandsOf(std::string_view bytes) {
     std::vector<std::string> commands;
     for (std::size_t end; (end = bytes.find('|')) != std::string_view::npos; bytes.remove_prefix(end + 1)) {
         const std::string_view command = bytes.substr(0, end);
-        commands.push_back(isChat(command) ? unescapeDCChat(command) : unescapeDCText(command));
+        commands.push_back(unescapeNmdc(command, isChat(command) ? NmdcText::Chat : NmdcText::Command));
     }
     return commands;
 }
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         wire.pop_back();
         FUZZ_CHECK(wire.find('|') == std::string::npos, "no raw '|' inside a written command");
         if (isChat(read[i]))
-            FUZZ_CHECK(unescapeDCChat(wire) == read[i], "a chat line comes back as it was written");
+            FUZZ_CHECK(unescapeNmdc(wire, NmdcText::Chat) == read[i], "a chat line comes back as it was written");
     }
     close(fds[1]);
     return 0;

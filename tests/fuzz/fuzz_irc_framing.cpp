@@ -43,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     SaslLogin sasl("bridge", input.size() % 2 ? std::string("secret") : std::string());
     for (const std::string& serverLine : read) {
-        if (!SaslLogin::handles(ircCommandOf(serverLine)))
-            continue;
         const IRCMessage message = parseIRCMessage(serverLine);
+        if (!SaslLogin::handles(message.command))
+            continue;
         std::vector<std::string> replies;
         const SaslLogin::Progress progress = sasl.onMessage(message, serverLine, replies);
         FUZZ_CHECK(replies.size() <= 2, "one server line is answered with at most two lines");

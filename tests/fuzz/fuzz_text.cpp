@@ -9,9 +9,9 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "dc/chatEscapes.h"
+#include "dc/HubCharset.h"
+#include "dc/nmdcEscapes.h"
 #include "frame/printable.h"
-#include "translator/HubCharset.h"
 #include "translator/splitChat.h"
 #include "translator/stripIRCFormatting.h"
 #include "translator/utf8.h"
@@ -38,9 +38,13 @@ void checkSplit(FuzzInput& input) {
 }
 
 void checkEscapes(std::string_view text) {
-    const std::string escaped = escapeDCChat(text);
+    const std::string escaped = escapeNmdc(text, NmdcText::Chat);
     FUZZ_CHECK(!holdsAny(escaped, "$|"), "no raw '$' or '|' after escaping");
-    FUZZ_CHECK(unescapeDCChat(escaped) == text, "escaping then unescaping gives the text back");
+    FUZZ_CHECK(unescapeNmdc(escaped, NmdcText::Chat) == text, "escaping then unescaping gives the text back");
+    const std::string command = escapeNmdc(text, NmdcText::Command);
+    FUZZ_CHECK(!holdsAny(command, "|"), "no raw '|' in an escaped command");
+    FUZZ_CHECK(unescapeNmdc(command, NmdcText::Command) == unescapeNmdc(text, NmdcText::Command),
+               "a command reads back as its text would");
 }
 
 void checkFormatting(std::string_view text) {

@@ -5,17 +5,35 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <netinet/in.h>
+#include <sys/select.h>
 
 #include "Eventually.h"
 #include "LoopbackListener.h"
+#include "net/Connection.h"
+
+// Opens connection to server, waiting for the socket as the relay loop
+// does; true once the link is open.
+inline bool openLink(Connection& connection, const ServerAddress& server) {
+    Connection::Opening opening = connection.Connect(server);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (opening == Connection::Opening::Pending && std::chrono::steady_clock::now() < end) {
+        fd_set readable;
+        fd_set writable;
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+        const int fd = connection.addToFdSets(&readable, &writable, true);
+        timeval timeout{0, 20000};
+        select(fd + 1, &readable, &writable, nullptr, &timeout);
+        opening = connection.continueOpening(FD_ISSET(fd, &readable), FD_ISSET(fd, &writable));
+    }
+    return opening == Connection::Opening::Open;
+}
 
 template <typename C>
 class ConnectedFixture : public ::testing::Test {
 protected:
     void connect() {
-        const sockaddr_in address = listener.address();
-        ASSERT_EQ(connection.Connect(reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        ASSERT_TRUE(openLink(connection, ServerAddress::resolve("127.0.0.1", listener.port())));
         peer = listener.accept();
         ASSERT_TRUE(peer);
     }

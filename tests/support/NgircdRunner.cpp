@@ -1,5 +1,6 @@
 #include "NgircdRunner.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -34,7 +35,8 @@ NgircdRunner::NgircdRunner(const NgircdOptions& options) : serverPort(freeLoopba
               "[Limits]\n"
               "MaxConnectionsIP = 0\n"
               "MaxNickLength = 30\n"
-              "PingTimeout = 120\n" +
+              "PingTimeout = " + std::to_string(options.pingTimeout) + "\n"
+              "PongTimeout = " + std::to_string(std::min(options.pingTimeout, 20)) + "\n" +
               std::string(options.penalties ? "" : "MaxPenaltyTime = 0\n") +
               "[Options]\n"
               "PAM = no\nIdent = no\nDNS = no\n" + tls);

@@ -13,6 +13,7 @@ struct NgircdOptions {
     std::string password;
     bool ipv6 = false;                          // also listen on ::1
     const TestCertificates* tls = nullptr;      // also a TLS port with these
+    int pingTimeout = 120;                      // s of a client's silence before the server PINGs it
 };
 
 class NgircdRunner {

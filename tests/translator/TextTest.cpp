@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "translator/HubCharset.h"
+#include "dc/HubCharset.h"
 #include "translator/splitChat.h"
 #include "translator/stripIRCFormatting.h"
 #include "translator/utf8.h"

@@ -5,13 +5,13 @@
 
 #include <chrono>
 
-#include "frame/ReconnectSchedule.h"
+#include "net/ReconnectSchedule.h"
 
 enum class LinkState {
     Down,          // no link; a new log-in is due when the schedule says so
-    LoggingIn,     // the link is open and the log-in is under way
-    Joining,       // IRC: registered, our first JOIN not yet confirmed
-    InChannel,     // relaying: in the IRC channel, or in the hub's main chat
+    LoggingIn,     // the link is being opened, or the log-in is under way
+    Joining,       // IRC: registered, our JOIN not yet confirmed
+    InChannel,     // up: in the IRC channel, or in the hub's main chat
     OutOfChannel,  // IRC: kicked or refused by the channel, joining again later
 };
 
@@ -23,15 +23,22 @@ public:
     bool is(LinkState state) const { return current == state; }
     // When the present (or last) log-in attempt began.
     Clock::time_point attemptStartedAt() const { return attemptStart; }
+    // The side has been in its channel at least once in this run.
+    bool everUp() const { return sessions > 0; }
+    // Log-ins started in this run.
+    unsigned long attemptsStarted() const { return attempts; }
 
     // Moves to next. The first InChannel of a session starts the session's
     // clock; Down ends the attempt or the session and schedules the next.
     void enter(LinkState next, Clock::time_point now = Clock::now());
     // Time until a side that is down may log in again (zero when due).
     Clock::duration untilNextAttempt(Clock::time_point now) const { return schedule.untilDue(now); }
+    void setDelays(std::chrono::seconds first, std::chrono::seconds longest) { schedule.setDelays(first, longest); }
 
 private:
     LinkState current = LinkState::Down;
     Clock::time_point attemptStart{};
     ReconnectSchedule schedule;
+    unsigned long sessions = 0;  // times the side came up
+    unsigned long attempts = 0;  // log-ins started
 };

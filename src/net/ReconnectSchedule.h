@@ -1,8 +1,9 @@
 // When a side whose link was lost or whose log-in failed is tried again. A
 // session that lasted earns an immediate new attempt; a failed attempt, or a
 // session the peer ended soon after the log-in (a wrong password, a ban),
-// waits 10 seconds, then twice as long each time up to 5 minutes, so that a
-// peer that refuses us is not hammered (servers ban such addresses).
+// waits the first delay (10 seconds unless the operator set another), then
+// twice as long each time up to the longest (5 minutes), so that a peer
+// that refuses us is not hammered (servers ban such addresses).
 #pragma once
 
 #include <chrono>
@@ -16,6 +17,8 @@ public:
     // A session that lasted this long was a success, whatever ended it.
     static constexpr std::chrono::seconds kLastingSession{60};
 
+    // The delays to use from now on; the next failure waits first.
+    void setDelays(std::chrono::seconds first, std::chrono::seconds longest);
     // The log-in completed; the session is counted from the first call.
     void loggedIn(Clock::time_point now);
     // The attempt or the session ended: the next attempt is due at once after
@@ -32,6 +35,8 @@ public:
 
 private:
     Clock::time_point nextAttempt{};
+    Clock::duration firstDelay = kFirstDelay;
+    Clock::duration longestDelay = kLongestDelay;
     Clock::duration delay = kFirstDelay;
     std::optional<Clock::time_point> loggedInAt;  // set while a session is counted
 };

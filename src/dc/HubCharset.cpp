@@ -1,4 +1,4 @@
-#include "translator/HubCharset.h"
+#include "dc/HubCharset.h"
 
 #include <cctype>
 #include <cerrno>

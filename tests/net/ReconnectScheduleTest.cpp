@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "frame/ReconnectSchedule.h"
+#include "net/ReconnectSchedule.h"
 
 using namespace std::chrono_literals;
 
-TEST(ReconnectSchedule, FailedAttemptsWaitTenSecondsDoublingUpToFiveMinutes) {
+// By default 10 s, doubling up to 5 minutes; the operator may set both.
+TEST(ReconnectSchedule, FailedAttemptsWaitTheFirstDelayDoublingUpToTheLongest) {
     ReconnectSchedule schedule;
+    ReconnectSchedule set;
+    set.setDelays(1s, 5s);
     const auto t0 = ReconnectSchedule::Clock::now();
     EXPECT_TRUE(schedule.due(t0));
     auto now = t0;
@@ -15,6 +18,10 @@ TEST(ReconnectSchedule, FailedAttemptsWaitTenSecondsDoublingUpToFiveMinutes) {
         EXPECT_TRUE(schedule.due(now + expected)) << expected.count();
         EXPECT_EQ(schedule.untilDue(now), expected);
         now += expected;
+    }
+    for (const auto expected : {1s, 2s, 4s, 5s, 5s}) {
+        set.ended(now);
+        EXPECT_EQ(set.untilDue(now), expected);
     }
 }
 

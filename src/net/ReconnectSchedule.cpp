@@ -1,6 +1,12 @@
-#include "frame/ReconnectSchedule.h"
+#include "net/ReconnectSchedule.h"
 
 #include <algorithm>
+
+void ReconnectSchedule::setDelays(std::chrono::seconds first, std::chrono::seconds longest) {
+    firstDelay = first;
+    longestDelay = std::max<Clock::duration>(first, longest);
+    delay = firstDelay;
+}
 
 void ReconnectSchedule::loggedIn(Clock::time_point now) {
     if (!loggedInAt)
@@ -18,12 +24,12 @@ void ReconnectSchedule::ended(Clock::time_point now) {
 
 void ReconnectSchedule::failed(Clock::time_point now) {
     nextAttempt = now + delay;
-    delay = std::min<Clock::duration>(delay * 2, kLongestDelay);
+    delay = std::min(delay * 2, longestDelay);
 }
 
 void ReconnectSchedule::startOver(Clock::time_point at) {
     nextAttempt = at;
-    delay = kFirstDelay;
+    delay = firstDelay;
 }
 
 ReconnectSchedule::Clock::duration ReconnectSchedule::untilDue(Clock::time_point now) const {

@@ -1,0 +1,86 @@
+#include "dc/nmdcEscapes.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace {
+
+struct Escape {
+    char plain;
+    std::string_view written;
+    bool writtenInCommands;  // commands escape it when sending
+    bool readInCommands;     // commands turn it back when receiving
+};
+
+constexpr Escape kEscapes[] = {
+    {'&', "&amp;", false, false},
+    {'$', "&#36;", false, true},
+    {'|', "&#124;", true, true},
+};
+const Escape& kAmpersand = kEscapes[0];
+
+bool applies(const Escape& escape, NmdcText kind, bool writing) {
+    return kind == NmdcText::Chat || (writing ? escape.writtenInCommands : escape.readInCommands);
+}
+
+// The escape written at text[at] that this kind of text reads back, if any.
+const Escape* escapeAt(std::string_view text, std::size_t at, NmdcText kind) {
+    for (const Escape& escape : kEscapes)
+        if (applies(escape, kind, false) && text.compare(at, escape.written.size(), escape.written) == 0)
+            return &escape;
+    return nullptr;
+}
+
+const Escape* escapeFor(char c, NmdcText kind) {
+    for (const Escape& escape : kEscapes)
+        if (escape.plain == c && applies(escape, kind, true))
+            return &escape;
+    return nullptr;
+}
+
+// The next byte from `from` on that escaping must look at (text.size() when none).
+std::size_t nextSpecial(std::string_view text, std::size_t from, NmdcText kind) {
+    return static_cast<std::size_t>(
+        std::find_if(text.begin() + from, text.end(), [kind](char c) { return escapeFor(c, kind) != nullptr; }) -
+        text.begin());
+}
+
+}  // namespace
+
+// An '&' is escaped only where it would otherwise be read as an escape; a
+// lone '&' stays, as DC clients write it. Runs between special bytes are
+// copied whole.
+std::string escapeNmdc(std::string_view text, NmdcText kind) {
+    std::string escaped;
+    escaped.reserve(text.size() + text.size() / 8);
+    std::size_t from = 0;
+    for (std::size_t at = nextSpecial(text, 0, kind); at < text.size(); at = nextSpecial(text, at + 1, kind)) {
+        escaped.append(text.substr(from, at - from));
+        const Escape& escape = *escapeFor(text[at], kind);
+        if (&escape == &kAmpersand && !escapeAt(text, at, kind))
+            escaped += '&';
+        else
+            escaped += escape.written;
+        from = at + 1;
+    }
+    escaped.append(text.substr(from));
+    return escaped;
+}
+
+// No escape can overlap another or be produced by a replacement, so one
+// left-to-right pass gives what replacing each in turn would give.
+std::string unescapeNmdc(std::string_view text, NmdcText kind) {
+    std::string plain;
+    plain.reserve(text.size());
+    std::size_t from = 0;
+    for (std::size_t at = text.find('&'); at != std::string_view::npos; at = text.find('&', from)) {
+        plain.append(text.substr(from, at - from));
+        const Escape* escape = escapeAt(text, at, kind);
+        plain += escape ? escape->plain : '&';
+        from = at + (escape ? escape->written.size() : 1);
+    }
+    plain.append(text.substr(from));
+    return plain;
+}
+
+bool needsNmdcEscapes(std::string_view text, NmdcText kind) { return nextSpecial(text, 0, kind) < text.size(); }

@@ -1,0 +1,39 @@
+#include "ClientLoop.h"
+
+#include <stdexcept>
+#include <sys/select.h>
+
+void ClientLoop::pass(std::chrono::milliseconds wait) {
+    client.serve([this](const ChatMessage& message) {
+        chat.push_back(message.action ? "* " + std::string(message.speaker) + " " + std::string(message.text)
+                                      : std::string(message.speaker) + ": " + std::string(message.text));
+    });
+    client.tick();
+    fd_set readable;
+    fd_set writable;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    const int fd = client.addToFdSets(&readable, &writable, true);
+    timeval timeout{static_cast<time_t>(wait.count() / 1000), static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
+    if (fd < 0 || select(fd + 1, &readable, &writable, nullptr, &timeout) < 0) {
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+    }
+    client.onReady(readable, writable);
+    client.flushOutput();
+}
+
+void ClientLoop::runWhile(std::future<void>& script, std::chrono::milliseconds deadline) {
+    const bool ended = runUntil([&] {
+        return script.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }, deadline);
+    if (!ended)
+        throw std::runtime_error("the peer's script did not end in time");
+    script.get();
+}
+
+bool ClientLoop::open() {
+    const unsigned long before = client.attemptsStarted();
+    return runUntil([&] { return client.attemptsStarted() > before; }, std::chrono::seconds(15)) &&
+           runUntil([&] { return client.linkOpen() || client.state() == LinkState::Down; }) && client.linkOpen();
+}
