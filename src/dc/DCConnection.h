@@ -7,6 +7,9 @@
 
 #include "net/Connection.h"
 
+// A word of a command (a host name, a password) ends at a space or a line
+// break.
+constexpr std::string_view kNmdcWordBreakers{"\0\r\n ", 4};
 // A hub nick ends at NMDC's separators, a space or a line break.
 constexpr std::string_view kNmdcNickBreakers{"\0\r\n $|<>", 8};
 // '$' separates the fields of $MyINFO.

@@ -1,11 +1,11 @@
 #include "frame/Config.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
@@ -21,10 +21,8 @@
 
 namespace {
 
-// Bytes that no value going into a protocol line may hold, and those that
-// also end a word of a command.
+// What no file name or list may hold: it could not be opened or passed on.
 constexpr std::string_view kNul{"\0", 1};
-constexpr std::string_view kWordBreakers{"\0\r\n ", 4};
 // Paths and lists far beyond this are no one's.
 constexpr std::size_t kMaxPathBytes = 4096;
 // A registration line is at most 510 bytes; these leave room for the
@@ -108,17 +106,17 @@ std::string longestDelayNotShorter(const Config& c) {
     { #name, rule, [](Config& c) -> std::int32_t* { return &c.part name; }, nullptr }
 
 const ConfigKey configKeys[] = {
-    TEXT_KEY(irc_server, irc., text(kWordBreakers, kMaxTextBytes, true)),
+    TEXT_KEY(irc_server, irc., text(kIrcWordBreakers, kMaxTextBytes, true)),
     NUMBER_KEY(irc_port, irc., kPort),
     TEXT_KEY(irc_nick, irc., text(kIrcWordBreakers, kMaxNickBytes, true)),
     TEXT_KEY(irc_username, irc., text(kIrcWordBreakers, kMaxNickBytes, true)),
     TEXT_KEY(irc_password, irc., text(kIrcWordBreakers, kMaxTextBytes)),
     TEXT_KEY(irc_realname, irc., text(kIrcLineBreakers, kMaxTextBytes)),
     TEXT_KEY(irc_channel, irc., text(kIrcChannelBreakers, kMaxChannelBytes, true)),
-    TEXT_KEY(dc_server, dc., text(kWordBreakers, kMaxTextBytes, true)),
+    TEXT_KEY(dc_server, dc., text(kNmdcWordBreakers, kMaxTextBytes, true)),
     NUMBER_KEY(dc_port, dc., kPort),
     TEXT_KEY(dc_nick, dc., text(kNmdcNickBreakers, kMaxNickBytes, true)),
-    TEXT_KEY(dc_pass, dc., text(kWordBreakers, kMaxTextBytes)),
+    TEXT_KEY(dc_pass, dc., text(kNmdcWordBreakers, kMaxTextBytes)),
     TEXT_KEY(dc_description, dc., text(kNmdcFieldBreakers, kMaxTextBytes)),
     TEXT_KEY(dc_speed, dc., text(kNmdcFieldBreakers, kMaxShortFieldBytes, true)),
     NUMBER_KEY(dc_speed_val, dc., kAnyNumber),
@@ -362,7 +360,8 @@ bool Config::load(const std::string& path, ConfigDiagnostics& diagnostics) {
     for (ConfigProblem& problem : problems())
         if (std::find(unreadable.begin(), unreadable.end(), problem.key) == unreadable.end())
             diagnostics.problems.push_back(std::move(problem));
-    // In the order of the file, as the operator reads it.
+    // In the order of the file, as the operator reads it; keys the file does
+    // not hold (line 0, which the subtraction turns into the largest) last.
     std::stable_sort(diagnostics.problems.begin(), diagnostics.problems.end(),
                      [](const ConfigProblem& a, const ConfigProblem& b) { return a.line - 1 < b.line - 1; });
     return true;

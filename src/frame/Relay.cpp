@@ -6,6 +6,16 @@
 #include "frame/Log.h"
 #include "frame/stopSignals.h"
 
+namespace {
+
+// Rounded up, so that a side whose time it is finds it due after the wait.
+timeval toTimeval(std::chrono::steady_clock::duration wait) {
+    const auto micros = std::max<long long>(std::chrono::ceil<std::chrono::microseconds>(wait).count(), 0);
+    return timeval{static_cast<time_t>(micros / 1000000), static_cast<suseconds_t>(micros % 1000000)};
+}
+
+}  // namespace
+
 Relay::Relay(Translator& lineTranslator, ChatClient& ircClient, ChatClient& hubClient)
     : translator(lineTranslator), irc(ircClient), hub(hubClient), sides{{irc, hub}, {hub, irc}} {}
 
@@ -20,9 +30,7 @@ int Relay::run() {
             return stop();
         relayOnePass();
         if (firstLogInFailed) {
-            Goodbye ircGoodbye;
-            Goodbye hubGoodbye;
-            farewell("", ircGoodbye, hubGoodbye);
+            farewell("");
             return 2;
         }
         waitForTraffic();
@@ -50,49 +58,35 @@ void Relay::noteFirstLogIn(Side& side) {
 // What is queued goes out first, then QUIT and $Quit, all within the
 // goodbye time; a peer that takes nothing does not hold up the other.
 int Relay::stop() {
-    Goodbye ircGoodbye;
-    Goodbye hubGoodbye;
-    farewell(std::string("brivox stopped by ") + stopSignalName(), ircGoodbye, hubGoodbye);
+    const Goodbyes said = farewell(std::string("brivox stopped by ") + stopSignalName());
     const auto describe = [](Goodbye goodbye, const char* quit, const char* down, const char* undelivered) {
         return goodbye == Goodbye::Delivered ? quit : goodbye == Goodbye::NotSaid ? down : undelivered;
     };
     logMessage(Notice, std::string("Stopped by ") + stopSignalName() + "; " +
-                           describe(ircGoodbye, "quit IRC", "IRC was down", "IRC took no QUIT") + ", " +
-                           describe(hubGoodbye, "quit the hub", "the hub was down", "the hub took no goodbye"));
+                           describe(said.irc, "quit IRC", "IRC was down", "IRC took no QUIT") + ", " +
+                           describe(said.hub, "quit the hub", "the hub was down", "the hub took no goodbye"));
     return 0;
 }
 
 // Both goodbyes are written side by side, in the loop's one wait, until
 // both are out or the goodbye time is over; then both links close.
-void Relay::farewell(const std::string& reason, Goodbye& ircGoodbye, Goodbye& hubGoodbye) {
+Relay::Goodbyes Relay::farewell(const std::string& reason) {
     // A second stop signal does not cut the goodbye short.
     acknowledgeStop();
     const bool ircSaid = irc.sayGoodbye(reason);
     const bool hubSaid = hub.sayGoodbye(reason);
     const Clock::time_point until = Clock::now() + kGoodbyeTime;
-    while ((irc.hasQueuedOutput() || hub.hasQueuedOutput()) && Clock::now() < until) {
-        fd_set readable;
-        fd_set writable;
-        FD_ZERO(&readable);
-        FD_ZERO(&writable);
-        const int highest = std::max(irc.addToFdSets(&readable, &writable, false),
-                                     hub.addToFdSets(&readable, &writable, false));
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(until - Clock::now()).count();
-        timeval timeout{static_cast<time_t>(std::max<long long>(left, 0) / 1000000),
-                        static_cast<suseconds_t>(std::max<long long>(left, 0) % 1000000)};
-        selectUnlessStopping(highest + 1, &readable, &writable, &timeout);
-        irc.flushOutput();
-        hub.flushOutput();
-    }
+    while ((irc.hasQueuedOutput() || hub.hasQueuedOutput()) && Clock::now() < until)
+        waitForTraffic(until);
     const auto outcome = [](bool said, const ChatClient& client) {
         if (!said)
             return Goodbye::NotSaid;
         return client.linkOpen() && !client.hasQueuedOutput() ? Goodbye::Delivered : Goodbye::Undelivered;
     };
-    ircGoodbye = outcome(ircSaid, irc);
-    hubGoodbye = outcome(hubSaid, hub);
+    const Goodbyes said{outcome(ircSaid, irc), outcome(hubSaid, hub)};
     irc.close();
     hub.close();
+    return said;
 }
 
 // Each pass hands on a bounded share of what each side has complete (also
@@ -141,24 +135,28 @@ bool Relay::congested(const ChatClient& client) const { return client.queuedOutp
 // Sleeps until a link has something to read, a side with queued output
 // can take it, a link being opened is ready, or a side has timed work. A
 // side is not read while the other cannot keep up with what it would be
-// sent.
-void Relay::waitForTraffic() {
+// sent. While the goodbyes go out, only output is waited for, until the
+// goodbye time is over.
+void Relay::waitForTraffic(std::optional<Clock::time_point> goodbyeUntil) {
     fd_set readable;
     fd_set writable;
     FD_ZERO(&readable);
     FD_ZERO(&writable);
     for (const Side& side : sides)
-        highestDescriptor = std::max(highestDescriptor,
-                                     side.client.addToFdSets(&readable, &writable, !congested(side.other)));
+        if (!goodbyeUntil || side.client.hasQueuedOutput())
+            highestDescriptor = std::max(highestDescriptor, side.client.addToFdSets(&readable, &writable,
+                                                                                    !goodbyeUntil && !congested(side.other)));
     timeval storage;
+    timeval* limit = goodbyeUntil ? &(storage = toTimeval(*goodbyeUntil - Clock::now())) : waitLimit(storage);
     // Errors and interruptions (a SIGHUP, a stop) just start the next pass,
     // with nothing found ready.
-    if (selectUnlessStopping(highestDescriptor + 1, &readable, &writable, waitLimit(storage)) < 0) {
+    if (selectUnlessStopping(highestDescriptor + 1, &readable, &writable, limit) < 0) {
         FD_ZERO(&readable);
         FD_ZERO(&writable);
     }
     for (const Side& side : sides) {
-        side.client.onReady(readable, writable);
+        if (!goodbyeUntil)
+            side.client.onReady(readable, writable);
         if (side.client.hasQueuedOutput())
             side.client.flushOutput();
     }
@@ -180,9 +178,6 @@ timeval* Relay::waitLimit(timeval& storage) const {
         wait = Clock::duration::zero();
     if (!wait)
         return nullptr;
-    // Rounded up, so that the side whose time it is finds it due.
-    const auto micros = std::chrono::ceil<std::chrono::microseconds>(*wait).count();
-    storage.tv_sec = static_cast<time_t>(micros / 1000000);
-    storage.tv_usec = static_cast<suseconds_t>(micros % 1000000);
+    storage = toTimeval(*wait);
     return &storage;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,16 +39,20 @@ private:
     };
     // What became of a side's goodbye.
     enum class Goodbye { NotSaid, Delivered, Undelivered };
+    struct Goodbyes {
+        Goodbye irc;
+        Goodbye hub;
+    };
 
     void relayOnePass();
     bool relayIRCToHub();
     bool relayHubToIRC();
     void noteFirstLogIn(Side& side);
-    void waitForTraffic();
+    void waitForTraffic(std::optional<Clock::time_point> goodbyeUntil = std::nullopt);
     timeval* waitLimit(timeval& storage) const;
     bool congested(const ChatClient& client) const;
     int stop();
-    void farewell(const std::string& reason, Goodbye& ircGoodbye, Goodbye& hubGoodbye);
+    Goodbyes farewell(const std::string& reason);
 
     Translator& translator;
     ChatClient& irc;

@@ -80,7 +80,9 @@ void IRCClient::onAttemptStart() {
     noteOwnPrefix();
     heard(Clock::now());
     resetPacer();
-    joinSchedule.setDelays(firstDelay(), longestDelay());
+    // The channel's refusals are spaced as the server's are.
+    const ReconnectSchedule& delays = side.reconnectSchedule();
+    joinSchedule.setDelays(delays.firstDelay(), delays.longestDelay());
     sasl.reset();
     if (!settings.irc_sasl_user.empty())
         sasl.emplace(settings.irc_sasl_user, settings.irc_sasl_password);

@@ -33,7 +33,6 @@ void ChatClient::setServer(const std::string& serverHost, std::int32_t serverPor
 }
 
 void ChatClient::setReconnectDelays(std::chrono::seconds first, std::chrono::seconds longest) {
-    delays = {first, longest};
     side.setDelays(first, longest);
 }
 
@@ -144,11 +143,7 @@ void ChatClient::giveUp(const std::string& why) {
         logMessage(Error, std::string(clientNames.client) + ": log-in given up: " + why);
     // A courtesy where the protocol has one; written only if the socket
     // takes it at once.
-    const std::string words = goodbye("");
-    if (!words.empty() && link.isConnected()) {
-        link.releaseOutput();
-        link.writeMessage(words);
-    }
+    sayGoodbye("");
     endLink(false);
 }
 
@@ -158,18 +153,14 @@ void ChatClient::dropLink(const std::string& why) {
     endLink(true);
 }
 
-// The one place a side goes down. The warning comes at the moment of the
-// loss, and only when there will be a next attempt: a first log-in that
-// fails ends the run instead.
+// The warning comes at the moment of the loss, and only when there will be
+// a next attempt: a first log-in that fails ends the run instead.
 void ChatClient::endLink(bool sessionLost) {
-    link.Disconnect();
-    onLinkLost();
-    const Clock::time_point now = Clock::now();
-    enter(LinkState::Down, now);
+    close();
     if (!side.everUp())
         return;
     std::string warning = std::string(clientNames.side) + " connection closed. Trying to reconnect... " +
-                          whenNext(side.untilNextAttempt(now));
+                          whenNext(side.untilNextAttempt(Clock::now()));
     if (sessionLost && !lastHeard.empty())
         warning += "; the " + std::string(clientNames.peer) + " said last: \"" + printable(lastHeard) + "\"";
     logMessage(Warning, warning);
@@ -204,6 +195,7 @@ bool ChatClient::sayGoodbye(const std::string& reason) {
     return true;
 }
 
+// The one place a side goes down.
 void ChatClient::close() {
     if (side.is(LinkState::Down))
         return;

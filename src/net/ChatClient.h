@@ -18,7 +18,6 @@
 #include <string>
 #include <string_view>
 #include <sys/select.h>
-#include <utility>
 
 #include "frame/printable.h"
 #include "net/Connection.h"
@@ -154,9 +153,6 @@ protected:
     std::string saidLast() const;
     // Chat lines the protocol had to throw away itself.
     void countDropped(std::size_t lines) { dropped += lines; }
-    // The delays between attempts, for schedules of the protocol's own.
-    std::chrono::seconds firstDelay() const { return delays.first; }
-    std::chrono::seconds longestDelay() const { return delays.second; }
 
     Connection& link;  // the derived client's connection
     SideState side;    // down, logging in, joining, in or out of the channel
@@ -176,8 +172,6 @@ private:
     std::string message;        // the message being handled
     std::string lastHeard;      // the peer's last message on this link, cut for quoting
     std::size_t dropped = 0;    // chat lines dropped since the last report
-    std::pair<std::chrono::seconds, std::chrono::seconds> delays{ReconnectSchedule::kFirstDelay,
-                                                                 ReconnectSchedule::kLongestDelay};
 };
 
 template <typename Deliver>

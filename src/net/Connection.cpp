@@ -179,24 +179,30 @@ Connection::Opening Connection::connectTo(const ServerAddress::Endpoint& endpoin
 }
 
 Connection::Opening Connection::continueOpening(bool readable, bool writable) {
-    if (linkPhase == Phase::Connecting) {
+    switch (linkPhase) {
+    case Phase::Connecting:
         // A connect that ended, well or not, makes the socket writable.
-        if (!writable)
-            return Opening::Pending;
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (getsockopt(sockfd, SOL_SOCKET, SO_ERROR, &error, &size) < 0)
-            error = errno;
-        if (error != 0) {
-            errno = error;
-            logMessage(Error, "Connection::Connect(): connect(2) failed", true);
-            return endpointFailed();
-        }
-        return tcpConnected();
+        return writable ? connectEnded() : Opening::Pending;
+    case Phase::Handshaking:
+        return (handshakeWantsWrite ? writable : readable) ? handshakeStep() : Opening::Pending;
+    case Phase::Open:
+        return Opening::Open;
+    case Phase::Closed:
+        break;
     }
-    if (linkPhase == Phase::Handshaking && (handshakeWantsWrite ? writable : readable))
-        return handshakeStep();
-    return linkPhase == Phase::Open ? Opening::Open : linkPhase == Phase::Closed ? Opening::Failed : Opening::Pending;
+    return Opening::Failed;
+}
+
+Connection::Opening Connection::connectEnded() {
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(sockfd, SOL_SOCKET, SO_ERROR, &error, &size) < 0)
+        error = errno;
+    if (error == 0)
+        return tcpConnected();
+    errno = error;
+    logMessage(Error, "Connection::Connect(): connect(2) failed", true);
+    return endpointFailed();
 }
 
 Connection::Opening Connection::endpointFailed() {

@@ -116,6 +116,7 @@ private:
     Transfer tlsTransfer(TlsSession::Result result, bool reading);
     Opening connectToNextEndpoint();
     Opening connectTo(const ServerAddress::Endpoint& endpoint);
+    Opening connectEnded();
     Opening tcpConnected();
     Opening handshakeStep();
     Opening endpointFailed();

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-void ReconnectSchedule::setDelays(std::chrono::seconds first, std::chrono::seconds longest) {
-    firstDelay = first;
-    longestDelay = std::max<Clock::duration>(first, longest);
-    delay = firstDelay;
+void ReconnectSchedule::setDelays(Clock::duration firstDelay, Clock::duration longestDelay) {
+    first = firstDelay;
+    longest = std::max(firstDelay, longestDelay);
+    delay = first;
 }
 
 void ReconnectSchedule::loggedIn(Clock::time_point now) {
@@ -24,12 +24,12 @@ void ReconnectSchedule::ended(Clock::time_point now) {
 
 void ReconnectSchedule::failed(Clock::time_point now) {
     nextAttempt = now + delay;
-    delay = std::min(delay * 2, longestDelay);
+    delay = std::min(delay * 2, longest);
 }
 
 void ReconnectSchedule::startOver(Clock::time_point at) {
     nextAttempt = at;
-    delay = firstDelay;
+    delay = first;
 }
 
 ReconnectSchedule::Clock::duration ReconnectSchedule::untilDue(Clock::time_point now) const {

@@ -18,7 +18,9 @@ public:
     static constexpr std::chrono::seconds kLastingSession{60};
 
     // The delays to use from now on; the next failure waits first.
-    void setDelays(std::chrono::seconds first, std::chrono::seconds longest);
+    void setDelays(Clock::duration firstDelay, Clock::duration longestDelay);
+    Clock::duration firstDelay() const { return first; }
+    Clock::duration longestDelay() const { return longest; }
     // The log-in completed; the session is counted from the first call.
     void loggedIn(Clock::time_point now);
     // The attempt or the session ended: the next attempt is due at once after
@@ -35,8 +37,8 @@ public:
 
 private:
     Clock::time_point nextAttempt{};
-    Clock::duration firstDelay = kFirstDelay;
-    Clock::duration longestDelay = kLongestDelay;
+    Clock::duration first = kFirstDelay;
+    Clock::duration longest = kLongestDelay;
     Clock::duration delay = kFirstDelay;
     std::optional<Clock::time_point> loggedInAt;  // set while a session is counted
 };

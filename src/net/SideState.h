@@ -34,6 +34,7 @@ public:
     // Time until a side that is down may log in again (zero when due).
     Clock::duration untilNextAttempt(Clock::time_point now) const { return schedule.untilDue(now); }
     void setDelays(std::chrono::seconds first, std::chrono::seconds longest) { schedule.setDelays(first, longest); }
+    const ReconnectSchedule& reconnectSchedule() const { return schedule; }
 
 private:
     LinkState current = LinkState::Down;

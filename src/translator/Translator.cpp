@@ -30,9 +30,10 @@ std::vector<std::string> splitNickList(const std::string& list) {
 
 void Translator::setConfig(const Config& config) { ignoredNicks = splitNickList(config.ignore_nicks); }
 
-// Text is carried through C strings on some paths: a NUL would cut it.
+// Text is carried through C strings on some paths: a NUL would cut it. A
+// speaker is a name: a line break in it would break every line it tags.
 bool Translator::crosses(const ChatMessage& chat, const ChatClient& from) const {
-    if (chat.speaker.empty() || chat.speaker.find('\0') != std::string_view::npos ||
+    if (chat.speaker.empty() || chat.speaker.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos ||
         chat.text.find('\0') != std::string_view::npos)
         return false;
     return std::none_of(ignoredNicks.begin(), ignoredNicks.end(),

@@ -16,7 +16,7 @@ class AdoptingConnection : public Framing {
 public:
     void adopt(int fd) {
         this->sockfd = fd;
-        this->linkPhase = Connection::Phase::Open;
+        this->linkPhase = Framing::Phase::Open;
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
 };

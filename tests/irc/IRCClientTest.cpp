@@ -22,18 +22,21 @@ protected:
         config.irc_line_interval = 60000;
         return config;
     }
-    // Starts a log-in and takes the connection on the server's side.
-    void connect(const IRCConfig& config) {
-        client.setConfig(config);
-        ASSERT_TRUE(loop.open());
+    // Starts a log-in (of the fixture's client unless another is given)
+    // and takes the connection on the server's side.
+    void connect(const IRCConfig& config) { connect(config, client, loop); }
+    void connect(const IRCConfig& config, IRCClient& which, ClientLoop& itsLoop) {
+        which.setConfig(config);
+        ASSERT_TRUE(itsLoop.open());
         server.accept();
     }
     // Welcomes the client and confirms its JOIN.
-    void enterChannel(const std::string& nick = "brivox") {
-        server.greet(nick);
-        ASSERT_TRUE(loop.runUntil([&] { return client.state() == LinkState::Joining; }));
-        server.confirmJoin(nick);
-        ASSERT_TRUE(loop.untilUp());
+    void enterChannel() { enterChannel(client, loop); }
+    void enterChannel(IRCClient& which, ClientLoop& itsLoop) {
+        server.greet("brivox");
+        ASSERT_TRUE(itsLoop.runUntil([&] { return which.state() == LinkState::Joining; }));
+        server.confirmJoin("brivox");
+        ASSERT_TRUE(itsLoop.untilUp());
     }
 
     ScriptedIrcServer server;
@@ -140,9 +143,7 @@ TEST_F(IRCClientTest, ARefusedOrStalledRegistrationEndsTheAttemptWithItsReason) 
     const Patience patience(std::chrono::milliseconds(300));
     IRCClient stalled;
     ClientLoop stalledLoop(stalled);
-    stalled.setConfig(settings());
-    ASSERT_TRUE(stalledLoop.open());
-    server.accept();
+    connect(settings(), stalled, stalledLoop);
     server.sendLine(":irc.scripted NOTICE * :chatty\x01");
     EXPECT_TRUE(stalledLoop.untilDown());
     EXPECT_TRUE(log.contains("IRCClient: log-in given up: no log-in within 300 ms as \"brivox\" (0 nick retries); "
@@ -219,9 +220,7 @@ TEST_F(IRCClientTest, DestroyingAClientSaysQuitOnlyWhereItIsLoggedIn) {
     {
         IRCClient temporary;
         ClientLoop temporaryLoop(temporary);
-        temporary.setConfig(settings());
-        ASSERT_TRUE(temporaryLoop.open());
-        server.accept();
+        connect(settings(), temporary, temporaryLoop);
     }
     server.readLine();
     server.readLine();
@@ -242,13 +241,8 @@ TEST_F(IRCClientTest, WithoutPacingEveryLineGoesAtOnceAndAFullQueueDropsTheOldes
     LogCapture log;
     IRCClient paced;
     ClientLoop pacedLoop(paced);
-    paced.setConfig(oneLinePerMinute());
-    ASSERT_TRUE(pacedLoop.open());
-    server.accept();
-    server.greet("brivox");
-    ASSERT_TRUE(pacedLoop.runUntil([&] { return paced.state() == LinkState::Joining; }));
-    server.confirmJoin("brivox");
-    ASSERT_TRUE(pacedLoop.untilUp());
+    connect(oneLinePerMinute(), paced, pacedLoop);
+    enterChannel(paced, pacedLoop);
     for (std::size_t i = 0; i < LinePacer::kMaxQueuedLines + 101; ++i)
         paced.sendChat(std::to_string(i));
     pacedLoop.pass();

@@ -79,26 +79,24 @@ TEST_F(ConnectionTest, RefusedConnectLogsOneLineAndStaysClosed) {
 // The socket is non-blocking from the start; while the connect is under way
 // the loop waits for it to be writable, then for input.
 TEST_F(ConnectionTest, TheConnectWaitsInTheLoopAndTheOpenLinkJoinsTheReadSet) {
-    EXPECT_NE(connection.Connect(ServerAddress::resolve("127.0.0.1", listener.port())), Connection::Opening::Failed);
-    EXPECT_TRUE(fcntl(connection.descriptor(), F_GETFL) & O_NONBLOCK);
-    if (connection.phase() == Connection::Phase::Connecting) {
+    // Whether the loop would wait for the socket to be readable, writable.
+    const auto waitsFor = [&] {
         fd_set readable;
         fd_set writable;
         FD_ZERO(&readable);
         FD_ZERO(&writable);
         EXPECT_EQ(connection.addToFdSets(&readable, &writable, true), connection.descriptor());
-        EXPECT_TRUE(FD_ISSET(connection.descriptor(), &writable));
-        EXPECT_FALSE(FD_ISSET(connection.descriptor(), &readable));
+        return std::make_pair(FD_ISSET(connection.descriptor(), &readable) != 0,
+                              FD_ISSET(connection.descriptor(), &writable) != 0);
+    };
+    EXPECT_NE(connection.Connect(ServerAddress::resolve("127.0.0.1", listener.port())), Connection::Opening::Failed);
+    EXPECT_TRUE(fcntl(connection.descriptor(), F_GETFL) & O_NONBLOCK);
+    if (connection.phase() == Connection::Phase::Connecting) {
+        EXPECT_EQ(waitsFor(), std::make_pair(false, true));
     }
     connect();
     EXPECT_TRUE(connection.isConnected());
-    fd_set readable;
-    fd_set writable;
-    FD_ZERO(&readable);
-    FD_ZERO(&writable);
-    EXPECT_EQ(connection.addToFdSets(&readable, &writable, true), connection.descriptor());
-    EXPECT_TRUE(FD_ISSET(connection.descriptor(), &readable));
-    EXPECT_FALSE(FD_ISSET(connection.descriptor(), &writable));
+    EXPECT_EQ(waitsFor(), std::make_pair(true, false));
 }
 
 TEST_F(ConnectionTest, RawBytesAreLoggedAtDebugPerReadAndWrite) {
