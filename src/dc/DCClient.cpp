@@ -5,7 +5,6 @@
 #include "dc/lockToKey.h"
 #include "frame/Log.h"
 #include "frame/printable.h"
-#include "frame/yesNo.h"
 #include "translator/utf8.h"
 
 namespace {
@@ -58,11 +57,7 @@ void DCClient::setConfig(const DCConfig& config) {
     configuredNick = config.dc_nick;
     nickRetries = 0;
     charset.setCharset(config.dc_encoding);
-    TlsSettings tls;
-    tls.enabled = parseYesNo(config.dc_tls).value_or(false);
-    tls.verify = parseYesNo(config.dc_tls_verify).value_or(true);
-    tls.host = config.dc_server;
-    setServer(config.dc_server, config.dc_port, tls);
+    setServer(config.dc_server, config.dc_port, tlsSettingsFrom(config.dc_tls, config.dc_tls_verify, config.dc_server));
 }
 
 // The nick of a failed attempt is kept: a hub that refused it and closed

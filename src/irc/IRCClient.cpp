@@ -4,7 +4,6 @@
 
 #include "frame/Log.h"
 #include "frame/printable.h"
-#include "frame/yesNo.h"
 
 namespace {
 
@@ -61,12 +60,8 @@ void IRCClient::setConfig(const IRCConfig& config) {
     settings = config;
     configuredNick = config.irc_nick;
     privmsgHead = "PRIVMSG " + settings.irc_channel + " :";
-    TlsSettings tls;
-    tls.enabled = parseYesNo(config.irc_tls).value_or(false);
-    tls.verify = parseYesNo(config.irc_tls_verify).value_or(true);
-    tls.host = config.irc_server;
-    tls.certificateFile = config.irc_tls_cert;
-    setServer(config.irc_server, config.irc_port, tls);
+    setServer(config.irc_server, config.irc_port,
+              tlsSettingsFrom(config.irc_tls, config.irc_tls_verify, config.irc_server, config.irc_tls_cert));
     resetPacer();
 }
 

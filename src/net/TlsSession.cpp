@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "frame/yesNo.h"
 #include "platform.h"
 
 namespace {
@@ -15,6 +16,16 @@ constexpr off_t kMaxCertificateFileBytes = 1024 * 1024;
 std::string certificateLoadProblem(const std::string& file);
 
 }  // namespace
+
+TlsSettings tlsSettingsFrom(const std::string& tls, const std::string& verify, const std::string& host,
+                            const std::string& certificateFile) {
+    TlsSettings settings;
+    settings.enabled = parseYesNo(tls).value_or(false);
+    settings.verify = parseYesNo(verify).value_or(true);
+    settings.host = host;
+    settings.certificateFile = certificateFile;
+    return settings;
+}
 
 std::string TlsSession::certificateFileProblem(const std::string& file) {
     struct stat status;

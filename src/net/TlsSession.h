@@ -15,6 +15,11 @@ struct TlsSettings {
     std::string certificateFile;     // our certificate and key (PEM); empty: none
 };
 
+// The settings as the configuration spells them, the switches "yes" or "no"
+// (checked when the configuration was loaded).
+TlsSettings tlsSettingsFrom(const std::string& tls, const std::string& verify, const std::string& host,
+                            const std::string& certificateFile = std::string());
+
 class TlsSession {
 public:
     enum class Result { Done, WantRead, WantWrite, Closed, Failed };
