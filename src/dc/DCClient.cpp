@@ -62,7 +62,10 @@ void DCClient::setConfig(const DCConfig& config) {
 
 // The nick of a failed attempt is kept: a hub that refused it and closed
 // the link gets the longer one next time.
-void DCClient::onAttemptStart() { lastChat.clear(); }
+void DCClient::onAttemptStart() {
+    lastChat.clear();
+    otherHelloLogged = false;
+}
 
 // The hub speaks first, with its lock.
 void DCClient::onLinkOpen() {
@@ -73,7 +76,7 @@ void DCClient::onLinkOpen() {
 bool DCClient::onMessage(const std::string& command, ChatMessage& chat) {
     lastActivityAt = Clock::now();
     // A hub that is full or sends us elsewhere closes the link next.
-    if (startsWith(command, "$HubIsFull") || startsWith(command, "$ForceMove"))
+    if ((startsWith(command, "$HubIsFull") || startsWith(command, "$ForceMove")) && hubNotices.admits(Warning))
         logMessage(Warning, "DCClient: the hub says \"" + printable(command) + "\"");
     if (side.is(LinkState::LoggingIn)) {
         followLogIn(command);
@@ -106,6 +109,12 @@ void DCClient::onLock(const std::string& command) {
         giveUp("the hub sent a lock shorter than two bytes (\"" + printable(lock) + "\")");
         return;
     }
+    // Its key would be ten times as long, and no hub sends such a lock.
+    if (lock.size() > kMaxLockBytes) {
+        giveUp("the hub sent a lock of " + std::to_string(lock.size()) + " bytes; no hub's is longer than " +
+               std::to_string(kMaxLockBytes));
+        return;
+    }
     connection.writeMessage("$Key " + lockToKey(lock));
     // What the hub sent with its lock is not part of the log-in.
     std::string discarded;
@@ -136,12 +145,18 @@ void DCClient::onPasswordRequest(const std::string&) { connection.writeMessage("
 
 void DCClient::onPasswordRefused(const std::string&) { giveUp("Hub said that our password is incorrect..."); }
 
+// Hubs greet every user who comes in with "$Hello nick"; ours is the one
+// for the nick we asked for. Adopting another would make the bot speak as
+// somebody else and take that user's chat for its own echo.
 void DCClient::onHello(const std::string& command) {
-    // The hub may hand us another nick than we asked for; an empty one it
-    // cannot mean.
-    const std::string nick = command.substr(7);
-    if (!nick.empty())
-        settings.dc_nick = nick;
+    const std::string_view nick = std::string_view(command).substr(7);
+    if (nick != settings.dc_nick) {
+        if (!otherHelloLogged)
+            logMessage(Notice, "DCClient: ignored \"$Hello " + printable(nick) + "\" while logging in as \"" +
+                                   settings.dc_nick + "\"");
+        otherHelloLogged = true;
+        return;
+    }
     connection.writeMessage("$Version 1,0096");
     connection.writeMessage(myInfo());
     logMessage(Notice, "Logged in to the hub as " + settings.dc_nick);

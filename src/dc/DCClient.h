@@ -11,6 +11,7 @@
 #include "dc/DCConnection.h"
 #include "dc/HubCharset.h"
 #include "frame/Config.h"
+#include "frame/LogLimiter.h"
 #include "net/ChatClient.h"
 
 class DCClient : public ChatClient {
@@ -26,6 +27,8 @@ public:
     // send an empty command, which hubs accept, to keep NATs and firewalls
     // open.
     static std::chrono::milliseconds silenceBeforeKeepAlive() { return patience() * 2; }
+    // Real hubs' locks are under 200 bytes.
+    static constexpr std::size_t kMaxLockBytes = 512;
     // NMDC puts no limit on a chat line; hubs cut far longer ones than IRC
     // ever hands over.
     static constexpr std::size_t kChatRoom = 64 * 1024;
@@ -81,6 +84,8 @@ private:
     std::string textUtf8;
     std::string outgoing;        // the chat line being built, reused
     Clock::time_point lastActivityAt{};  // when a command last went either way
+    bool otherHelloLogged = false;       // a $Hello for another nick has been logged in this attempt
+    LogLimiter hubNotices{"DCClient: notices of the hub"};  // $HubIsFull, $ForceMove
 };
 
 // "$ValidateDenide" alone, or with the refused nick after a space.

@@ -89,6 +89,16 @@ bool HubCharset::isKnown(const std::string& name) {
     return probe.setCharset(name);
 }
 
+bool HubCharset::keepsAscii(const std::string& name) {
+    HubCharset probe;
+    if (!probe.setCharset(name))
+        return false;
+    std::string ascii;
+    for (char c = ' '; c < 0x7F; ++c)
+        ascii += c;
+    return probe.toHub(ascii) == ascii && probe.toUtf8(ascii) == ascii;
+}
+
 // A set other than UTF-8 is opened in both directions at once, so that a
 // name iconv does not know is refused here rather than with the first line.
 bool HubCharset::setCharset(const std::string& name) {

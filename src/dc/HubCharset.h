@@ -15,6 +15,9 @@ public:
 
     // True when iconv knows name (as "CP1251", "KOI8-R", "UTF-8").
     static bool isKnown(const std::string& name);
+    // True when the set writes ASCII as ASCII, as NMDC's commands and
+    // separators need (UTF-16 and EBCDIC do not).
+    static bool keepsAscii(const std::string& name);
     // Uses name as the hub's set from now on; false (and nothing changes)
     // when iconv does not know it.
     bool setCharset(const std::string& name);

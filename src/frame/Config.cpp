@@ -86,10 +86,23 @@ std::string saslPasswordHasAUser(const Config& c) {
                                                                           : std::string();
 }
 
-std::string knownCharset(const Config& c) {
-    return HubCharset::isKnown(c.dc.dc_encoding)
-               ? std::string()
-               : "iconv(3) has no character set \"" + c.dc.dc_encoding + "\" (try UTF-8, CP1251, CP1252, KOI8-R)";
+// NMDC's commands and separators are ASCII: only a set that writes ASCII as
+// ASCII can carry them.
+std::string usableCharset(const Config& c) {
+    if (!HubCharset::isKnown(c.dc.dc_encoding))
+        return "iconv(3) has no character set \"" + c.dc.dc_encoding + "\" (try UTF-8, CP1251, CP1252, KOI8-R)";
+    if (!HubCharset::keepsAscii(c.dc.dc_encoding))
+        return "\"" + c.dc.dc_encoding + "\" does not write ASCII as ASCII, which NMDC needs (try UTF-8, CP1251, " +
+               "CP1252, KOI8-R)";
+    return std::string();
+}
+
+// The status byte goes into $MyINFO raw: neither of its separators.
+std::string statusByteIsNoSeparator(const Config& c) {
+    return c.dc.dc_speed_val == '$' || c.dc.dc_speed_val == '|'
+               ? std::to_string(c.dc.dc_speed_val) + " is '" + static_cast<char>(c.dc.dc_speed_val) +
+                     "', which $MyINFO cannot carry"
+               : std::string();
 }
 
 std::string longestDelayNotShorter(const Config& c) {
@@ -119,7 +132,7 @@ const ConfigKey configKeys[] = {
     TEXT_KEY(dc_pass, dc., text(kNmdcWordBreakers, kMaxTextBytes)),
     TEXT_KEY(dc_description, dc., text(kNmdcFieldBreakers, kMaxTextBytes)),
     TEXT_KEY(dc_speed, dc., text(kNmdcFieldBreakers, kMaxShortFieldBytes, true)),
-    NUMBER_KEY(dc_speed_val, dc., kAnyNumber),
+    NUMBER_KEY(dc_speed_val, dc., number(1, 255, "a status byte", statusByteIsNoSeparator)),
     TEXT_KEY(dc_email, dc., text(kNmdcFieldBreakers, kMaxTextBytes)),
     TEXT_KEY(dc_share_size, dc., text(kNmdcFieldBreakers, kMaxShortFieldBytes)),
     TEXT_KEY(logfile, , text(kNul, kMaxPathBytes)),
@@ -128,7 +141,7 @@ const ConfigKey configKeys[] = {
     NUMBER_KEY(use_syslog, , kAnyNumber),
     NUMBER_KEY(irc_burst_lines, irc., number(1, 10000)),
     NUMBER_KEY(irc_line_interval, irc., number(0, 3600 * 1000)),
-    TEXT_KEY(dc_encoding, dc., text(kNul, kMaxShortFieldBytes, true, knownCharset)),
+    TEXT_KEY(dc_encoding, dc., text(kNul, kMaxShortFieldBytes, true, usableCharset)),
     TEXT_KEY(ignore_nicks, , text(kNul, kMaxPathBytes)),
     NUMBER_KEY(irc_queue_max_age, irc., number(0, 24 * 3600)),
     TEXT_KEY(irc_tls, irc., yesNo(ircTlsAvailable)),

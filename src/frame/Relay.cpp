@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "frame/Log.h"
+#include "frame/LogLimiter.h"
 #include "frame/stopSignals.h"
 
 namespace {
@@ -95,9 +96,13 @@ Relay::Goodbyes Relay::farewell(const std::string& reason) {
 void Relay::relayOnePass() {
     irc.holdOutput();
     hub.holdOutput();
-    const bool ircBacklog = relayIRCToHub();
+    // Decided for both before either is served, so that what IRC's share
+    // makes us answer cannot keep the hub from its own share.
+    const bool ircTakesInput = takesInput(sides[0]);
+    const bool hubTakesInput = takesInput(sides[1]);
+    const bool ircBacklog = ircTakesInput && relayIRCToHub();
     noteFirstLogIn(sides[0]);
-    const bool hubBacklog = relayHubToIRC();
+    const bool hubBacklog = hubTakesInput && relayHubToIRC();
     noteFirstLogIn(sides[1]);
     backlog = ircBacklog || hubBacklog;
     for (Side& side : sides) {
@@ -106,13 +111,15 @@ void Relay::relayOnePass() {
     }
     irc.releaseOutput();
     hub.releaseOutput();
+    LogLimiter::flushAll();
     if (hubText.capacity() > kShrinkAbove)
         std::string().swap(hubText);
 }
 
+// A side is read only while both it and the other take what they are sent:
+// what it says may need an answer of its own (a PONG) as well as a line on
+// the other side.
 bool Relay::relayIRCToHub() {
-    if (congested(hub))
-        return false;
     return irc.serve([this](const ChatMessage& chat) {
         if (translator.IRCtoDC(chat, irc, hubText))
             hub.sendChat(hubText);
@@ -121,8 +128,6 @@ bool Relay::relayIRCToHub() {
 
 // One hub message may become several IRC lines.
 bool Relay::relayHubToIRC() {
-    if (congested(irc))
-        return false;
     return hub.serve([this](const ChatMessage& chat) {
         if (translator.DCtoIRC(chat, hub, irc.chatRoom(chat.action), ircTexts))
             for (const std::string& text : ircTexts)
@@ -131,6 +136,8 @@ bool Relay::relayHubToIRC() {
 }
 
 bool Relay::congested(const ChatClient& client) const { return client.queuedOutputBytes() > kOutputHighWater; }
+
+bool Relay::takesInput(const Side& side) const { return !congested(side.client) && !congested(side.other); }
 
 // Sleeps until a link has something to read, a side with queued output
 // can take it, a link being opened is ready, or a side has timed work. A
@@ -145,7 +152,7 @@ void Relay::waitForTraffic(std::optional<Clock::time_point> goodbyeUntil) {
     for (const Side& side : sides)
         if (!goodbyeUntil || side.client.hasQueuedOutput())
             highestDescriptor = std::max(highestDescriptor, side.client.addToFdSets(&readable, &writable,
-                                                                                    !goodbyeUntil && !congested(side.other)));
+                                                                                    !goodbyeUntil && takesInput(side)));
     timeval storage;
     timeval* limit = goodbyeUntil ? &(storage = toTimeval(*goodbyeUntil - Clock::now())) : waitLimit(storage);
     // Errors and interruptions (a SIGHUP, a stop) just start the next pass,
@@ -171,7 +178,7 @@ timeval* Relay::waitLimit(timeval& storage) const {
         const std::optional<Clock::duration> sideWait = side.client.nextWakeIn();
         if (sideWait)
             wait = wait ? std::min(*wait, *sideWait) : *sideWait;
-        if (side.client.inputWaiting() && !congested(side.other))
+        if (side.client.inputWaiting() && takesInput(side))
             wait = Clock::duration::zero();
     }
     if (backlog)

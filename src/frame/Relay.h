@@ -51,6 +51,8 @@ private:
     void waitForTraffic(std::optional<Clock::time_point> goodbyeUntil = std::nullopt);
     timeval* waitLimit(timeval& storage) const;
     bool congested(const ChatClient& client) const;
+    // The side is read: neither it nor the other is congested.
+    bool takesInput(const Side& side) const;
     int stop();
     Goodbyes farewell(const std::string& reason);
 

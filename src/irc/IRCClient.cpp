@@ -1,6 +1,7 @@
 #include "irc/IRCClient.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "frame/Log.h"
 #include "frame/printable.h"
@@ -210,17 +211,19 @@ void IRCClient::onJoin(const IRCMessage& message) {
     noteOwnPrefix();
     if (side.is(LinkState::InChannel))
         return;
-    logMessage(Notice, "Joined " + settings.irc_channel + " as " + settings.irc_nick);
+    joinLines.log(Notice, "Joined " + settings.irc_channel + " as " + settings.irc_nick);
     enter(LinkState::InChannel);
 }
 
 void IRCClient::onKick(const IRCMessage& message) {
     if (!isOurChannel(message.param(0)) || !isUs(message.param(1)))
         return;
-    logMessage(Warning, "Kicked from " + settings.irc_channel + " by " + printable(message.senderNick()) + ": " +
-                            printable(message.param(2)));
+    if (kickLines.admits(Warning))
+        logMessage(Warning, "Kicked from " + settings.irc_channel + " by " + printable(message.senderNick()) + ": " +
+                                printable(message.param(2)));
     leaveChannel();
-    joinSchedule.startOver(Clock::now() + kRejoinPause);
+    const Clock::duration pause = std::min<Clock::duration>(kRejoinPause, side.reconnectSchedule().firstDelay());
+    joinSchedule.startOver(Clock::now() + pause);
 }
 
 void IRCClient::onNickChange(const IRCMessage& message) {
@@ -233,7 +236,8 @@ void IRCClient::onNickChange(const IRCMessage& message) {
 // Banned, invite only, wrong key, full, registered users only...: the next
 // JOIN waits for the join schedule.
 void IRCClient::onJoinRefused(const IRCMessage&) {
-    logMessage(Warning, "Cannot join " + settings.irc_channel + ": " + printable(withoutPrefix(currentLine)));
+    if (joinLines.admits(Warning))
+        logMessage(Warning, "Cannot join " + settings.irc_channel + ": " + printable(withoutPrefix(currentLine)));
     leaveChannel();
 }
 
@@ -276,8 +280,11 @@ void IRCClient::leaveChannel() {
 
 // Empties the queue; the lines it held or had to drop at its bound.
 std::size_t IRCClient::discardQueuedLines() {
-    const std::size_t discarded = pacer.queuedLines() + pacer.takeDropped() + pacer.takeExpired();
+    const std::size_t discarded = pacer.queuedLines() + pacer.takeDropped() + pacer.takeExpired() + overflowed +
+                                  outstayed;
     pacer.clear();
+    overflowed = 0;
+    outstayed = 0;
     return discarded;
 }
 
@@ -287,11 +294,14 @@ bool IRCClient::takeChat(std::string_view text, bool action) {
     if (side.is(LinkState::OutOfChannel))
         return false;
     outgoing.assign(privmsgHead);
-    if (action)
+    if (action) {
+        // A \x01 inside would end the action early for every client.
         outgoing += "\x01" "ACTION ";
-    outgoing.append(text);
-    if (action)
+        std::remove_copy(text.begin(), text.end(), std::back_inserter(outgoing), '\x01');
         outgoing += '\x01';
+    } else {
+        outgoing.append(text);
+    }
     if (!side.is(LinkState::InChannel) || pacer.enabled() || pacer.queuedLines() > 0)
         pacer.push(outgoing);
     else
@@ -352,16 +362,24 @@ void IRCClient::writePacedLines() {
     std::string line;
     while (connection.isConnected() && pacer.popReady(Clock::now(), line))
         connection.writeMessage(line);
+    reportQueueDrops();
+}
+
+// A burst that overflows the queue, or outstays its age, is told in one
+// warning once a pass drops nothing more, however many passes it lasted.
+void IRCClient::reportQueueDrops() {
     const std::size_t dropped = pacer.takeDropped();
-    if (dropped > 0)
+    if (dropped == 0 && overflowed > 0 && queueLines.admits(Warning))
         logMessage(Warning, "IRCClient::sendMessage(): more than " + std::to_string(LinePacer::kMaxQueuedLines) +
                                 " lines or " + std::to_string(LinePacer::kMaxQueuedBytes) +
-                                " bytes waiting for the server; dropped the " + std::to_string(dropped) +
+                                " bytes waiting for the server; dropped the " + std::to_string(overflowed) +
                                 " oldest");
+    overflowed = dropped == 0 ? 0 : overflowed + dropped;
     const std::size_t expired = pacer.takeExpired();
-    if (expired > 0)
-        logMessage(Warning, "IRCClient: dropped " + std::to_string(expired) + " lines that had waited more than " +
+    if (expired == 0 && outstayed > 0 && queueLines.admits(Warning))
+        logMessage(Warning, "IRCClient: dropped " + std::to_string(outstayed) + " lines that had waited more than " +
                                 std::to_string(settings.irc_queue_max_age) + " s for their turn");
+    outstayed = expired == 0 ? 0 : outstayed + expired;
 }
 
 // Registered, the link's liveness is watched; the channel has its own times.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "frame/Config.h"
+#include "frame/LogLimiter.h"
 #include "irc/IRCConnection.h"
 #include "irc/IRCMessage.h"
 #include "irc/LinePacer.h"
@@ -17,7 +18,8 @@ class IRCClient : public ChatClient {
 public:
     // Nick-in-use answers taken per log-in before it is given up.
     static constexpr int kMaxNickRetries = 8;
-    // A kicked bot waits this long before it joins again, so that a kick
+    // A kicked bot waits this long (or the first reconnection delay when the
+    // operator set a shorter one) before it joins again, so that a kick
     // still means something to the channel.
     static constexpr std::chrono::seconds kRejoinPause{5};
     // After this much silence from the server (1.5 times our patience:
@@ -80,6 +82,7 @@ private:
     void leaveChannel();
     std::size_t discardQueuedLines();
     void writePacedLines();
+    void reportQueueDrops();
     void heard(Clock::time_point now);
     bool linkIsAlive(Clock::time_point now);
     Clock::time_point livenessDeadline() const;
@@ -98,6 +101,11 @@ private:
     IRCServerView view;          // what the server told us that shapes our lines
     std::optional<SaslLogin> sasl;  // the SASL exchange of this log-in, when configured
     std::string_view currentLine;   // the line being handled, for the SASL replies
+    LogLimiter kickLines{"IRCClient: kicks of the bot"};     // what a server can make us log again and again
+    LogLimiter joinLines{"IRCClient: JOINs answered"};
+    LogLimiter queueLines{"IRCClient: warnings of chat dropped from the queue"};
+    std::size_t overflowed = 0;  // lines the queue dropped at its bound in the present burst
+    std::size_t outstayed = 0;   // lines it dropped for their age in the present burst
     Clock::time_point lastHeardAt{};             // when the server last sent a line
     std::optional<Clock::time_point> pingSentAt;  // our own PING, while unanswered
 };

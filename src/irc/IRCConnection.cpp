@@ -3,10 +3,14 @@
 #include <algorithm>
 
 #include "frame/Log.h"
+#include "frame/LogLimiter.h"
 
 namespace {
 
 const char kLineEnd[] = "\r\n";
+
+// A server may send such lines one after the other.
+LogLimiter longLines("IRCConnection::readMessage(): over-long lines dropped");
 
 }  // namespace
 
@@ -37,9 +41,10 @@ bool IRCConnection::readMessage(std::string& out) {
     // A line longer than the protocol allows is no one's chat: it is skipped
     // rather than relayed as a huge hub command.
     while (end != ByteBuffer::npos && end > kMaxReceivedLine) {
-        logMessage(Notice, "IRCConnection::readMessage(): a line of " + std::to_string(end) +
-                               " bytes from descriptor " + std::to_string(sockfd) + " is longer than the " +
-                               std::to_string(kMaxReceivedLine) + " the protocol allows; dropped");
+        if (longLines.admits(Notice))
+            logMessage(Notice, "IRCConnection::readMessage(): a line of " + std::to_string(end) +
+                                   " bytes from descriptor " + std::to_string(sockfd) + " is longer than the " +
+                                   std::to_string(kMaxReceivedLine) + " the protocol allows; dropped");
         inbuf.consume(end + 2);
         end = inbuf.findTerminator(kLineEnd);
     }

@@ -77,7 +77,7 @@ SaslLogin::Progress SaslLogin::onCapabilities(const IRCMessage& message, std::st
     const std::string_view subcommand = message.param(1);
     if (subcommand == "LS" && step == Step::ListingCaps) {
         const bool more = message.paramCount >= 4 && message.param(2) == "*";
-        if (offered.size() < 4096) {
+        if (offered.size() < kMaxCapabilityBytes) {
             offered += offered.empty() ? "" : " ";
             offered += message.lastParam();
         }

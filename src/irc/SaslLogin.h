@@ -14,6 +14,9 @@ public:
     enum class Progress { Continue, Done, Failed };
     // Longest piece of base64 one AUTHENTICATE line carries.
     static constexpr std::size_t kChunkBytes = 400;
+    // The capability list is kept up to this: far above what real servers
+    // list (a few kilobytes), and a server that goes on cannot grow it.
+    static constexpr std::size_t kMaxCapabilityBytes = 64 * 1024;
 
     // A password means PLAIN; without one, EXTERNAL: the server knows us by
     // the TLS client certificate.

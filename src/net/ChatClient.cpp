@@ -22,7 +22,8 @@ std::string whenNext(std::chrono::steady_clock::duration wait) {
 void ChatClient::setPatience(std::chrono::milliseconds patience) { currentPatience = patience; }
 std::chrono::milliseconds ChatClient::patience() { return currentPatience; }
 
-ChatClient::ChatClient(Connection& connection, const ClientNames& names) : link(connection), clientNames(names) {}
+ChatClient::ChatClient(Connection& connection, const ClientNames& names)
+    : link(connection), clientNames(names), droppedLines(std::string(names.client) + ": reports of dropped chat") {}
 
 ChatClient::~ChatClient() = default;
 
@@ -173,7 +174,7 @@ void ChatClient::enter(LinkState next, Clock::time_point now) {
 }
 
 void ChatClient::reportDropped() {
-    if (dropped > 0)
+    if (dropped > 0 && droppedLines.admits(Warning))
         logMessage(Warning, std::string(clientNames.client) + ": dropped " + std::to_string(dropped) +
                                 " lines for " + chatPlace() + " while not in it");
     dropped = 0;

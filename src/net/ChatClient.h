@@ -19,6 +19,7 @@
 #include <string_view>
 #include <sys/select.h>
 
+#include "frame/LogLimiter.h"
 #include "frame/printable.h"
 #include "net/Connection.h"
 #include "net/SideState.h"
@@ -172,6 +173,7 @@ private:
     std::string message;        // the message being handled
     std::string lastHeard;      // the peer's last message on this link, cut for quoting
     std::size_t dropped = 0;    // chat lines dropped since the last report
+    LogLimiter droppedLines;    // those reports, which a peer that kicks or refuses us could make many
 };
 
 template <typename Deliver>

@@ -271,10 +271,12 @@ void Connection::_read() {
     }
 }
 
+// Held output counts against the limit as well: a peer that makes us
+// answer without reading cannot grow it past the limit within a pass.
 void Connection::_write() {
-    if (!isConnected() || outputHeld)
+    if (!isConnected())
         return;
-    while (!outbuf.empty()) {
+    while (!outputHeld && !outbuf.empty()) {
         const std::string_view pending = outbuf.view();
         std::size_t sent = 0;
         const Transfer transfer = transmit(pending.data(), pending.size(), sent);

@@ -63,7 +63,7 @@ bool Translator::DCtoIRC(const ChatMessage& chat, const ChatClient& hub, std::si
     splitChat(chat.text, scratch.size(), room, kMaxLinesPerHubMessage, pieces);
     if (pieces.pieces.empty())
         return false;
-    if (pieces.cutBytes > 0)
+    if (pieces.cutBytes > 0 && cutMessages.admits(Notice))
         logMessage(Notice, "Translator: " + std::to_string(pieces.cutBytes) + " bytes of a hub message from <" +
                                printable(chat.speaker) + "> did not fit in " +
                                std::to_string(kMaxLinesPerHubMessage) + " IRC lines and were cut");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frame/Config.h"
+#include "frame/LogLimiter.h"
 #include "net/ChatClient.h"
 #include "translator/splitChat.h"
 
@@ -43,4 +44,5 @@ private:
     // once warm.
     mutable std::string scratch;
     mutable ChatPieces pieces;
+    mutable LogLimiter cutMessages{"Translator: hub messages cut"};  // a hub's users can send many
 };

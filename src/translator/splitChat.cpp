@@ -18,13 +18,15 @@ std::string_view nextLine(std::string_view text, std::size_t& at) {
 }
 
 // How much of line goes into one piece of at most room bytes: up to its
-// last space that fits, else as many whole characters as fit, and at least
-// one character, so that every piece makes progress.
+// last space that fits when that keeps most of the room (a short word
+// before a long run would otherwise spend a line of its own), else as many
+// whole characters as fit, and at least one character, so that every piece
+// makes progress.
 std::size_t pieceLength(std::string_view line, std::size_t room) {
     if (line.size() <= room)
         return line.size();
     const std::size_t space = line.rfind(' ', room);
-    if (space != std::string_view::npos && space > 0)
+    if (space != std::string_view::npos && space > room / 2)
         return space;
     const std::size_t whole = utf8Prefix(line, room).size();
     return whole > 0 ? whole : utf8CharacterLength(line);

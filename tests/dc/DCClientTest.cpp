@@ -125,16 +125,30 @@ TEST_F(DCClientTest, AnswersThePasswordRequestAndIgnoresLookalikes) {
     EXPECT_EQ(client.getConfig().dc_nick, "brivox");
 }
 
-TEST_F(DCClientTest, HelloWithAnotherNickIsAdoptedEverywhere) {
+// Hubs greet every user who comes in; only the $Hello for the nick we
+// asked for is ours. Another is ignored and logged once, however long or
+// odd, and that user's chat stays that user's.
+TEST_F(DCClientTest, AHelloForAnotherNickIsNotOurs) {
+    LogCapture log;
     client.setConfig(settings());
-    HubLoginScript script;
-    script.helloNick = "renamed";
-    EXPECT_EQ(loginWith(script).nick, "renamed");
-    EXPECT_EQ(client.getConfig().dc_nick, "renamed");
+    play([&] {
+        hub.sendLock("abcdef");
+        hub.expectKey();
+        hub.expectValidateNick();
+        hub.send("$Hello dcuser2");
+        hub.send("$Hello " + std::string(5000, 'x') + "$");
+        hub.send("$Hello brivox");
+        EXPECT_EQ(hub.readCommand(), "$Version 1,0096");
+        EXPECT_EQ(parseMyInfo(hub.readCommand()).nick, "brivox");
+    });
+    EXPECT_TRUE(client.isConnected());
+    EXPECT_EQ(log.count("DCClient: ignored \"$Hello dcuser2\" while logging in as \"brivox\""), 1);
+    EXPECT_EQ(log.count("ignored"), 1);
+    hub.setNick("brivox");
+    hub.userSays("dcuser2", "my own words");
     client.sendChat("<alice> hi");
-    EXPECT_EQ(hub.readChat(), "<renamed> <alice> hi");
-    ASSERT_TRUE(client.sayGoodbye(""));
-    EXPECT_EQ(hub.readCommand(), "$Quit renamed");
+    EXPECT_EQ(hub.readChat(), "<brivox> <alice> hi");
+    EXPECT_TRUE(loop.runUntil([&] { return loop.chat == std::vector<std::string>{"dcuser2: my own words"}; }));
 }
 
 // A refused password, a short lock, a hub that closes the link at any step:
@@ -160,6 +174,11 @@ TEST_F(DCClientTest, EachFailedLogInEndsWithOneLineSayingWhy) {
     });
     failsWith("DCClient: log-in given up: the hub sent a lock shorter than two bytes (\"x\")", [&] {
         hub.send("$Lock x Pk=short");
+        EXPECT_TRUE(hub.clientClosed());
+        EXPECT_EQ(hub.readFor(std::chrono::milliseconds(0)), "");
+    });
+    failsWith("DCClient: log-in given up: the hub sent a lock of 4096 bytes; no hub's is longer than 512", [&] {
+        hub.send("$Lock " + std::string(4096, 'L') + " Pk=long");
         EXPECT_TRUE(hub.clientClosed());
         EXPECT_EQ(hub.readFor(std::chrono::milliseconds(0)), "");
     });

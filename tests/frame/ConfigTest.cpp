@@ -51,7 +51,8 @@ TEST(Config, EveryMistakeIsNamedWithItsLine) {
                        "dc_port = 4295021951\nirc_burst_lines = 0\nirc_nick = \ndc_nick = a$b\n"
                        "loglevel = eleven\nirc_realname = " + std::string(300, 'r') + "\n"
                        "irc_sasl_password = secret\nreconnect_delay_min = 30\nreconnect_delay_max = 20\n"
-                       "dc_encoding = NO-SUCH-SET\n");
+                       "dc_encoding = NO-SUCH-SET\ndc_speed_val = 36\ndc_description = away\x01\n"
+                       "dc_email = a|b\nirc_line_interval = 12abc\n");
     Config config;
     ConfigDiagnostics diagnostics;
     ASSERT_TRUE(config.load(path, diagnostics));
@@ -72,9 +73,19 @@ TEST(Config, EveryMistakeIsNamedWithItsLine) {
         "brivox.conf:13: reconnect_delay_max: is below reconnect_delay_min (30)",
         "brivox.conf:14: dc_encoding: iconv(3) has no character set \"NO-SUCH-SET\" (try UTF-8, CP1251, CP1252, "
         "KOI8-R)",
+        "brivox.conf:15: dc_speed_val: 36 is '$', which $MyINFO cannot carry",
+        "brivox.conf:16: dc_description: holds \"\\x01\", which the protocol does not allow there",
+        "brivox.conf:17: dc_email: holds \"|\", which the protocol does not allow there",
+        "brivox.conf:18: irc_line_interval: \"12abc\" is not a whole number",
     };
     EXPECT_EQ(described, expected);
     EXPECT_EQ(config.irc.irc_port, 6667);
+    // NMDC needs a set that writes ASCII as ASCII.
+    Config wide;
+    wide.dc.dc_encoding = "UTF-16";
+    ASSERT_EQ(wide.problems().size(), 1u);
+    EXPECT_EQ(wide.problems()[0].text, "\"UTF-16\" does not write ASCII as ASCII, which NMDC needs (try UTF-8, "
+                                       "CP1251, CP1252, KOI8-R)");
     Config certificate;
     certificate.irc.irc_tls = "yes";
     certificate.irc.irc_tls_cert = "/dev/zero";

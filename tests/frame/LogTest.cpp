@@ -11,11 +11,8 @@
 #include "LogCapture.h"
 #include "TempDir.h"
 #include "frame/Log.h"
+#include "frame/LogLimiter.h"
 
-
-TEST(Log, OnlyErrorsAreWrittenBeforeTheMaskIsSet) {
-    EXPECT_EQ(logMask(), Error);
-}
 
 TEST(Log, LinesCarryALocalTimestampAndTheMessage) {
     LogCapture capture(11);
@@ -73,15 +70,21 @@ TEST(Log, SystemErrorTextIsAppendedAndErrnoKept) {
     EXPECT_NE(text.find(std::string("zero: ") + std::strerror(0) + "\n"), std::string::npos);
 }
 
-TEST(Log, SyslogPrioritiesFollowTheLevel) {
-    EXPECT_EQ(syslogPriority(Error), LOG_DAEMON | LOG_ERR);
-    EXPECT_EQ(syslogPriority(Warning), LOG_DAEMON | LOG_WARNING);
-    EXPECT_EQ(syslogPriority(Debug), LOG_DAEMON | LOG_DEBUG);
-    EXPECT_EQ(syslogPriority(Notice), LOG_DAEMON | LOG_NOTICE);
-    EXPECT_EQ(syslogPriority(Info), LOG_DAEMON | LOG_INFO);
-    EXPECT_EQ(syslogPriority(Traffic), LOG_DAEMON | LOG_INFO);
-    EXPECT_EQ(syslogPriority(3), LOG_DAEMON | LOG_ERR);
-    EXPECT_EQ(syslogPriority(0), LOG_DAEMON | LOG_ERR);
+// What a peer can make us log again and again: five lines a minute, then
+// one line that counts the rest once the minute is over.
+TEST(LogLimiter, WritesAFewLinesAMinuteAndCountsTheRest) {
+    LogCapture capture(11);
+    LogLimiter kicks("IRCClient: kicks of the bot");
+    const auto t0 = LogLimiter::Clock::now();
+    for (int i = 0; i < 1000; ++i)
+        kicks.log(Warning, "Kicked " + std::to_string(i), t0 + std::chrono::milliseconds(i));
+    kicks.flush(t0 + std::chrono::seconds(59));
+    EXPECT_EQ(capture.count("Kicked "), 5);
+    EXPECT_EQ(capture.count("more in the last"), 0);
+    LogLimiter::flushAll(t0 + std::chrono::seconds(61));
+    EXPECT_EQ(capture.count("IRCClient: kicks of the bot: 995 more in the last 60 s, not logged one by one"), 1);
+    kicks.log(Warning, "Kicked again", t0 + std::chrono::seconds(62));
+    EXPECT_EQ(capture.count("Kicked again"), 1);
 }
 
 // The sink is process-wide, so each file-sink case runs in a child process.

@@ -2,7 +2,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <atomic>
 #include <thread>
 
@@ -39,6 +41,20 @@ protected:
 class RelayBurstTest : public RelayTest {
 protected:
     void SetUp() override { RelayTest::SetUp(false); }
+};
+
+// What follows starts with SIGTERM and SIGINT blocked, as some supervisors
+// and threaded launchers leave them for the programs they start.
+struct StopSignalsBlocked {
+    sigset_t saved;
+    StopSignalsBlocked() {
+        sigset_t stops;
+        sigemptyset(&stops);
+        sigaddset(&stops, SIGTERM);
+        sigaddset(&stops, SIGINT);
+        pthread_sigmask(SIG_BLOCK, &stops, &saved);
+    }
+    ~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved, nullptr); }
 };
 
 // Kills a daemon that went to the background once the test is over.
@@ -290,8 +306,12 @@ TEST_F(RelayTest, EmptyChannelIsRefusedBeforeAnyConnection) {
     EXPECT_THROW(hub().accept(std::chrono::milliseconds(200)), std::runtime_error);
 }
 
+// Also when the daemon was started with the stop signals blocked.
 TEST_F(RelayTest, SigtermSaysGoodbyeToBothSidesAndExitsWithStatusZero) {
-    relay->start();
+    {
+        const StopSignalsBlocked blocked;
+        relay->start();
+    }
     const auto signalled = std::chrono::steady_clock::now();
     relay->brivox.signal(SIGTERM);
     const std::string quit = alice().waitFor(" QUIT ");
@@ -306,7 +326,8 @@ TEST_F(RelayTest, SigtermSaysGoodbyeToBothSidesAndExitsWithStatusZero) {
 
 // A hub that accepts and never speaks holds up only its own log-in: IRC
 // gets into the channel meanwhile and its PINGs are answered at once. A stop
-// ends the log-in at once, and IRC still gets its QUIT.
+// ends the log-in at once, and IRC still gets its QUIT, also from a daemon
+// started with the stop signals blocked.
 TEST(RelayStall, SigintDuringAStalledHubLogInStopsAtOnceAndIrcIsServedMeanwhile) {
     ScriptedIrcServer irc;
     ScriptedHub hub;
@@ -314,7 +335,10 @@ TEST(RelayStall, SigintDuringAStalledHubLogInStopsAtOnceAndIrcIsServedMeanwhile)
     const std::string config = dir.write(
         "brivox.conf", "irc_port = " + std::to_string(irc.port()) + "\ndc_port = " + std::to_string(hub.port()) + "\n");
     ProcessRunner brivox;
-    brivox.start(brivoxBinary(), {"-d", "-c", config});
+    {
+        const StopSignalsBlocked blocked;
+        brivox.start(brivoxBinary(), {"-d", "-c", config});
+    }
     irc.accept();
     hub.accept();
     irc.welcome("brivox");
@@ -433,19 +457,43 @@ TEST_F(RelayTest, HubBurstReachesAThrottlingServerWholeWithoutTheBotBeingDropped
     relay->start("irc_burst_lines = 5\nirc_line_interval = 250\n");
     const auto start = std::chrono::steady_clock::now();
     std::string burst;
-    for (int i = 0; i < 80; ++i)
+    for (int i = 0; i < 60; ++i)
         burst += "<carol> burst line " + std::to_string(i) + "|";
     hub().send(burst.substr(0, burst.size() - 1));
-    for (int i = 0; i < 80; ++i)
+    for (int i = 0; i < 60; ++i)
         ASSERT_EQ(channelText(alice().waitFor("PRIVMSG #chat", std::chrono::seconds(30))),
                   "<carol> burst line " + std::to_string(i));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("80 lines drained in %.1f s\n", seconds);
+    std::printf("60 lines drained in %.1f s\n", seconds);
     EXPECT_EQ(relay->brivox.stderrText().find("connection closed"), std::string::npos);
     EXPECT_TRUE(relay->brivox.running());
 }
 
 namespace {
+
+// The peak resident memory of a process in KiB, or -1 where the system
+// does not tell it this way.
+long peakResidentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 7, "VmHWM:\t") == 0)
+            return std::stol(line.substr(7));
+    return -1;
+}
+
+// A peer's receive buffer this small makes a sender wait soon, and still
+// lets it go on at loopback speed once the peer reads (a smaller one meets
+// delayed acknowledgements at every segment).
+constexpr int kSmallWindow = 64 * 1024;
+
+// Sends chunk again and again without waiting for the socket until the
+// time is up; a peer that takes nothing holds it back.
+void pourFor(PeerSocket& socket, const std::string& chunk, std::chrono::milliseconds time) {
+    for (const auto end = std::chrono::steady_clock::now() + time; std::chrono::steady_clock::now() < end;)
+        if (::send(socket.descriptor(), chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 // Processor time of the children this process has waited for, in seconds.
 double childrenCpuSeconds() {
@@ -482,18 +530,18 @@ TEST_F(ScriptedPeersTest, QueueDrainsOnTimeAndTheDaemonSleepsBetweenLines) {
     const double cpuBefore = childrenCpuSeconds();
     start("irc_burst_lines = 1\nirc_line_interval = 200\n");
     std::string burst;
-    for (int i = 0; i < 30; ++i)
+    for (int i = 0; i < 15; ++i)
         burst += "<carol> paced " + std::to_string(i) + "|";
     hub.send(burst.substr(0, burst.size() - 1));
 
     std::vector<std::chrono::steady_clock::time_point> arrivals;
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < 15; ++i) {
         ASSERT_EQ(irc.readLine(std::chrono::seconds(2)), "PRIVMSG #chat :<carol> paced " + std::to_string(i));
         arrivals.push_back(std::chrono::steady_clock::now());
     }
     for (std::size_t i = 1; i < arrivals.size(); ++i)
         EXPECT_GE(arrivals[i] - arrivals[i - 1], std::chrono::milliseconds(150)) << i;
-    EXPECT_LT(arrivals.back() - arrivals.front(), std::chrono::milliseconds(29 * 200 + 1500));
+    EXPECT_LT(arrivals.back() - arrivals.front(), std::chrono::milliseconds(14 * 200 + 1500));
 
     // A PING is answered at once, whatever chat is still waiting.
     hub.send(burst.substr(0, burst.size() - 1));
@@ -620,6 +668,116 @@ TEST_F(ScriptedPeersTest, AFloodFromOneSideDoesNotHoldUpTheOther) {
     EXPECT_TRUE(brivox.running());
 }
 
+// A server that PINGs without pause is answered a share at a time. While
+// it reads nothing, brivox stops reading it once the answers pile up (TCP
+// then holds the server back), so memory stays bounded; while it reads, a
+// hub line still reaches the channel at once.
+TEST_F(ScriptedPeersTest, APingFloodGrowsNoMemoryAndTheHubIsStillHeard) {
+    start("irc_line_interval = 0\n");
+    const long before = peakResidentKiB(brivox.pid());
+    irc.socket().setReceiveBuffer(kSmallWindow);
+    std::string pings;
+    for (int i = 0; i < 200; ++i)
+        pings += "PING :" + std::string(400, 'p') + "\r\n";
+    pourFor(irc.socket(), pings, std::chrono::seconds(1));
+    const long unread = peakResidentKiB(brivox.pid());
+    std::atomic<bool> heard{false};
+    std::atomic<bool> reading{true};
+    std::thread reader([&] {
+        const std::string marker = "PRIVMSG #chat :<carol> still heard\r\n";
+        std::string window;
+        char chunk[65536];
+        while (reading && !heard) {
+            const ssize_t got = ::recv(irc.socket().descriptor(), chunk, sizeof chunk, MSG_DONTWAIT);
+            if (got <= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            window.append(chunk, static_cast<std::size_t>(got));
+            heard = window.find(marker) != std::string::npos;
+            window.erase(0, window.size() > marker.size() ? window.size() - marker.size() : 0);
+        }
+    });
+    std::thread flood([&] { pourFor(irc.socket(), pings, std::chrono::milliseconds(1500)); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto said = std::chrono::steady_clock::now();
+    hub.userSays("carol", "still heard");
+    EXPECT_TRUE(eventually([&] { return heard.load(); }, std::chrono::seconds(1)));
+    const auto waited = std::chrono::steady_clock::now() - said;
+    flood.join();
+    reading = false;
+    reader.join();
+    const long after = peakResidentKiB(brivox.pid());
+    std::printf("peak resident memory: %ld KiB at the start, %ld KiB after 1 s of PINGs unread, %ld KiB after 1.5 "
+                "s more read; the hub line took %.0f ms\n",
+                before, unread, after, std::chrono::duration<double, std::milli>(waited).count());
+    if (before > 0) {
+        EXPECT_LT(after - before, 16 * 1024);
+    }
+    EXPECT_EQ(brivox.stderrText().find("over the limit"), std::string::npos);
+    EXPECT_TRUE(brivox.running());
+}
+
+// What a peer can make brivox log again and again is written a few times a
+// minute: ten thousand of each cost the log no more than a few lines.
+TEST_F(ScriptedPeersTest, APeerThatRepeatsWhatIsLoggedCannotFillTheLog) {
+    start("reconnect_delay_min = 1\n");
+    const std::size_t logBefore = brivox.stderrText().size();
+    std::string ircLines;
+    std::string hubCommands;
+    for (int i = 0; i < 10000; ++i) {
+        ircLines += "ERROR :Closing Link: flood " + std::to_string(i) + "\r\n:op!o@h KICK #chat brivox :again\r\n";
+        hubCommands += "$ForceMove elsewhere.example:" + std::to_string(i) + "|$HubIsFull|";
+    }
+    for (int i = 0; i < 200; ++i)
+        ircLines += ":a PRIVMSG #chat :" + std::string(9000, 'x') + "\r\n";
+    std::thread hubSide([&] { hub.socket().send(hubCommands); });
+    irc.socket().send(ircLines);
+    hubSide.join();
+    // Kicked, the bot comes back: it is still at work.
+    EXPECT_EQ(irc.readLine(), "JOIN #chat");
+    const std::size_t logBytes = brivox.stderrText().size() - logBefore;
+    std::printf("log written for 10,000 ERRORs, KICKs, $ForceMoves and $HubIsFulls and 200 over-long lines: %zu "
+                "bytes\n",
+                logBytes);
+    EXPECT_LT(logBytes, 64u * 1024);
+    EXPECT_TRUE(brivox.running());
+}
+
+// While the server reads nothing, the hub's flood waits in TCP, not in
+// brivox: the link to the server is not dropped, and every line arrives in
+// order once the server reads again. A stop while it reads nothing gives the
+// hub its $Quit all the same, and the log says IRC took no QUIT.
+TEST_F(ScriptedPeersTest, ASlowServerHoldsTheHubBackAndAStopStillReachesTheHub) {
+    start("irc_line_interval = 0\n");
+    const long before = peakResidentKiB(brivox.pid());
+    irc.socket().setReceiveBuffer(kSmallWindow);
+    std::string burst;
+    constexpr int kLines = 160000;
+    for (int i = 0; i < kLines; ++i)
+        burst += "<carol> held back line " + std::to_string(i) + "|";
+    std::thread flood([&] { hub.socket().send(burst); });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long held = peakResidentKiB(brivox.pid());
+    for (int i = 0; i < kLines; ++i)
+        ASSERT_EQ(irc.readLine(), "PRIVMSG #chat :<carol> held back line " + std::to_string(i));
+    flood.join();
+    std::printf("%d hub lines (%zu bytes) held back by a server that read nothing: peak resident memory %ld KiB, "
+                "%ld KiB before\n",
+                kLines, burst.size(), held, before);
+    if (before > 0) {
+        EXPECT_LT(held - before, 8 * 1024);
+    }
+    EXPECT_EQ(brivox.stderrText().find("over the limit"), std::string::npos);
+
+    pourFor(hub.socket(), "<carol> more|", std::chrono::seconds(1));
+    brivox.signal(SIGTERM);
+    EXPECT_EQ(hub.readCommand(), "$Quit brivox");
+    EXPECT_EQ(brivox.waitExit(std::chrono::seconds(3)), 0);
+    EXPECT_NE(brivox.stderrText().find("Stopped by SIGTERM; IRC took no QUIT, quit the hub"), std::string::npos)
+        << brivox.stderrText().substr(brivox.stderrText().size() - 500);
+}
+
 namespace {
 
 // One line each way between alice and the hub, as every bridge must carry it.
@@ -665,8 +823,18 @@ TEST(RelayNetworks, Ipv6ToBothPeersAndIntoAKeyedChannel) {
     RelayHarness relay(peers);
     relay.alice->sendLine("MODE #chat +k sesame");
     relay.alice->waitFor("MODE #chat +k");
-    relay.start("irc_server = ::1\ndc_server = ::1\nirc_channel_key = sesame\n");
+    relay.start("irc_server = ::1\ndc_server = ::1\nirc_channel_key = sesame\nreconnect_delay_min = 1\n");
     expectChatBothWays(relay, "over IPv6");
     EXPECT_NE(relay.ircServer.log().find("User \"brivox!~brivox@[0::1]\" registered"), std::string::npos)
         << relay.ircServer.log();
+    // Kicked, then refused (475) while the key is another, the bot comes
+    // back with its key once the channel has it again.
+    relay.alice->sendLine("MODE #chat -k sesame");
+    relay.alice->sendLine("MODE #chat +k other");
+    relay.alice->sendLine("KICK #chat brivox :out");
+    ASSERT_TRUE(relay.brivox.waitForStderr("Cannot join #chat: 475 "));
+    relay.alice->sendLine("MODE #chat -k other");
+    relay.alice->sendLine("MODE #chat +k sesame");
+    relay.waitForBotJoin();
+    expectChatBothWays(relay, "back with the key");
 }

@@ -4,6 +4,7 @@
 // nothing that breaks a protocol line. A certificate file the settings name
 // is read only when it is a regular file, so a device named there cannot
 // hang the run.
+#include <algorithm>
 #include <string>
 #include <unistd.h>
 
@@ -42,6 +43,13 @@ void checkSettings(const Config& config) {
     FUZZ_CHECK(irc.irc_port >= 1 && irc.irc_port <= 65535 && config.dc.dc_port >= 1 && config.dc.dc_port <= 65535,
                "accepted ports are ports");
     FUZZ_CHECK(!holdsAny(config.dc.dc_nick, std::string_view("\0\r\n $|<>", 8)), "an accepted hub nick");
+    const DCConfig& dc = config.dc;
+    for (const std::string* field : {&dc.dc_description, &dc.dc_speed, &dc.dc_email, &dc.dc_share_size})
+        FUZZ_CHECK(std::none_of(field->begin(), field->end(),
+                                [](char c) { return c == '$' || c == '|' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }),
+                   "an accepted $MyINFO field holds no separator or control byte");
+    FUZZ_CHECK(dc.dc_speed_val >= 1 && dc.dc_speed_val <= 255 && dc.dc_speed_val != '$' && dc.dc_speed_val != '|',
+               "an accepted status byte is one byte and no separator");
     FUZZ_CHECK(config.reconnect_delay_min >= 1 && config.reconnect_delay_max >= config.reconnect_delay_min,
                "accepted delays wait");
 }

@@ -181,9 +181,10 @@ TEST_F(IRCClientTest, PingsAreAnsweredAtOnceByteForByteAheadOfQueuedChat) {
     loop.pass();
     EXPECT_EQ(server.readLine(), "PRIVMSG #chat :queued 0");
     server.sendRaw("PING :irc.scripted\r\nPING token\r\nPING\r\n:irc.scripted PING :prefixed\r\nping lower\r\n"
-                   "PINGX\r\n");
+                   "@t=1 PING :tagged\r\nPINGX\r\n");
     loop.runUntil([&] { return false; }, std::chrono::milliseconds(100));
-    for (const char* pong : {"PONG :irc.scripted", "PONG token", "PONG ", "PONG :prefixed", "PONG lower"})
+    for (const char* pong :
+         {"PONG :irc.scripted", "PONG token", "PONG ", "PONG :prefixed", "PONG lower", "PONG :tagged"})
         EXPECT_EQ(server.readLine(), pong);
     EXPECT_EQ(server.readFor(std::chrono::milliseconds(100)), "");
     EXPECT_TRUE(loop.chat.empty());
@@ -233,8 +234,11 @@ TEST_F(IRCClientTest, WithoutPacingEveryLineGoesAtOnceAndAFullQueueDropsTheOldes
     config.irc_line_interval = 0;
     connect(config);
     enterChannel();
+    // A \x01 inside an action would end it early for every client.
+    client.sendChat("<a\x01l> waves\x01 ", true);
     for (int i = 0; i < 50; ++i)
         client.sendChat("line " + std::to_string(i));
+    EXPECT_EQ(server.readLine(), "PRIVMSG #chat :\x01" "ACTION <al> waves \x01");
     for (int i = 0; i < 50; ++i)
         EXPECT_EQ(server.readLine(std::chrono::milliseconds(500)), "PRIVMSG #chat :line " + std::to_string(i));
 
@@ -243,15 +247,21 @@ TEST_F(IRCClientTest, WithoutPacingEveryLineGoesAtOnceAndAFullQueueDropsTheOldes
     ClientLoop pacedLoop(paced);
     connect(oneLinePerMinute(), paced, pacedLoop);
     enterChannel(paced, pacedLoop);
-    for (std::size_t i = 0; i < LinePacer::kMaxQueuedLines + 101; ++i)
+    // A burst that goes on over many passes, as the relay hands it over:
+    // the first line goes, the next waits a minute, and one warning tells
+    // of what the queue dropped, however many passes the burst lasted.
+    for (std::size_t i = 0; i < LinePacer::kMaxQueuedLines + 5000; ++i) {
         paced.sendChat(std::to_string(i));
+        if (i % ChatClient::kMaxMessagesPerServe == 0)
+            pacedLoop.pass();
+    }
     pacedLoop.pass();
     pacedLoop.pass();
     EXPECT_EQ(log.count("IRCClient::sendMessage(): more than 1000 lines or 262144 bytes waiting for the "
-                        "server; dropped the 101 oldest"),
+                        "server; dropped the 4999 oldest"),
               1);
     EXPECT_EQ(log.count("dropped"), 1);
-    EXPECT_EQ(server.readLine(), "PRIVMSG #chat :101");
+    EXPECT_EQ(server.readLine(), "PRIVMSG #chat :0");
 }
 
 // Kicked or refused by the channel, the bot stays on the server and joins
@@ -314,22 +324,34 @@ TEST(IRCMessage, PrefixCommandParametersAndTrailingText) {
     EXPECT_FALSE(ircNamesEqual("#ch@t", "#ch`t"));
 }
 
-// What shapes our lines: the server's case mapping and our prefix as the
-// server shows it to others, which the room for chat leaves out.
+// What shapes our lines: the server's case mapping, under which our nick
+// and channel are compared (RFC 1459's "[]\\~" like "{}|^"), and our prefix
+// as the server shows it to others, which the room for chat leaves out.
 TEST_F(IRCClientTest, LearnsTheCaseMappingAndItsOwnPrefix) {
-    connect(settings());
-    EXPECT_EQ(client.serverView().ownPrefixBytes, 1 + 6 + 1 + 10 + 1 + 63 + 1u);
-    server.greet("brivox");
-    server.sendLine(":irc.scripted 005 brivox NICKLEN=30 CASEMAPPING=ascii CHANTYPES=# :are supported");
-    ASSERT_TRUE(loop.runUntil([&] { return client.serverView().caseMapping == CaseMapping::Ascii; }));
-    EXPECT_EQ(server.readLine(), "JOIN #chat");
-    server.sendLine(":BRIVOX!~bot@host.example JOIN #CHAT");
+    IRCConfig config = settings();
+    config.irc_nick = "Brivox~";
+    config.irc_channel = "#Relay[1]";
+    connect(config);
+    EXPECT_EQ(client.serverView().ownPrefixBytes, 1 + 7 + 1 + 10 + 1 + 63 + 1u);
+    server.greet("Brivox~");
+    server.sendLine(":irc.scripted 005 Brivox~ NICKLEN=30 CASEMAPPING=ascii CHANTYPES=# :are supported");
+    server.sendLine(":irc.scripted 005 Brivox~ CASEMAPPING=rfc1459 :are supported");
+    ASSERT_TRUE(loop.runUntil([&] { return client.state() == LinkState::Joining; }));
+    EXPECT_EQ(server.readLine(), "JOIN #Relay[1]");
+    server.sendLine(":brivox^!~bot@host.example JOIN #relay{1}");
     ASSERT_TRUE(loop.untilUp());
-    const std::size_t prefix = std::string(":brivox!~bot@host.example ").size();
+    const std::size_t prefix = std::string(":Brivox~!~bot@host.example ").size();
     EXPECT_EQ(client.serverView().ownPrefixBytes, prefix);
-    EXPECT_EQ(client.chatRoom(false), 510 - prefix - std::string("PRIVMSG #chat :").size());
+    EXPECT_EQ(client.chatRoom(false), 510 - prefix - std::string("PRIVMSG #Relay[1] :").size());
     EXPECT_EQ(client.chatRoom(true), client.chatRoom(false) - 9);
+    server.sendLine(":alice!a@h PRIVMSG #RELAY{1} :under rfc1459");
+    server.sendLine(":op!o@h KICK #relay{1} brivox^ :out");
+    ASSERT_TRUE(loop.runUntil([&] { return client.state() == LinkState::OutOfChannel; }));
+    EXPECT_EQ(loop.chat, std::vector<std::string>{"alice: under rfc1459"});
+    server.sendLine(":irc.scripted 005 Brivox~ CASEMAPPING=ascii :are supported");
+    loop.runUntil([&] { return false; }, std::chrono::milliseconds(100));
     EXPECT_FALSE(client.sameNick("bot[1]", "BOT{1}"));
+    EXPECT_TRUE(client.sameNick("bot[1]", "BOT[1]"));
 }
 
 // A link cut by a NAT or a firewall stays "up" for TCP: after a silence we
@@ -372,7 +394,11 @@ TEST_F(IRCClientTest, SaslPlainLogsInBeforeTheWelcomeAndItsFailuresEndTheAttempt
         EXPECT_EQ(server.readLine(), "NICK brivox");
         EXPECT_EQ(server.readLine(), "USER brivox 0 * :brivox gate bot");
         server.sendLine(":irc.scripted CAP * LS * :multi-prefix away-notify");
-        server.sendLine(":irc.scripted CAP * LS :" + capabilities);
+        std::string rest = capabilities;
+        for (std::size_t space; rest.size() > 400 && (space = rest.rfind(' ', 400)) != std::string::npos;
+             rest.erase(0, space + 1))
+            server.sendLine(":irc.scripted CAP * LS * :" + rest.substr(0, space));
+        server.sendLine(":irc.scripted CAP * LS :" + rest);
         loop.runUntil([&] { return false; }, std::chrono::milliseconds(100));
     };
     const auto authenticate = [&] {
@@ -384,7 +410,11 @@ TEST_F(IRCClientTest, SaslPlainLogsInBeforeTheWelcomeAndItsFailuresEndTheAttempt
         loop.runUntil([&] { return false; }, std::chrono::milliseconds(100));
         EXPECT_EQ(server.readLine(), "AUTHENTICATE YnJpZGdlAGJyaWRnZQBzM2NyZXQgcGFzcw==");
     };
-    openExchange("sasl=PLAIN,EXTERNAL server-time");
+    // A server with many capabilities lists them over several lines.
+    std::string many;
+    for (int i = 0; many.size() < 6000; ++i)
+        many += "vendor.example/capability-" + std::to_string(i) + " ";
+    openExchange(many + "sasl=PLAIN,EXTERNAL");
     authenticate();
     server.sendLine(":irc.scripted 900 brivox brivox!bot@host bridge :You are now logged in as bridge");
     server.sendLine(":irc.scripted 903 brivox :SASL authentication successful");

@@ -113,6 +113,11 @@ TEST_F(IRCConnectionTest, ControlBytesFromThePeerCannotForgeLogLines) {
     EXPECT_EQ(log.count("forged"), 2) << text;
     EXPECT_TRUE(log.contains(" > a\\rb\\x00c\\x1B[2Jd\\n2026-01-01 00:00:00: forged\n")) << text;
     EXPECT_TRUE(log.contains(" > a\\rb\\x00c\\x1B[2Jd\\n2026-01-01 00:00:00: forged\\r\\n\n")) << text;
+    // Without a line break to give it away, every control byte is shown too.
+    peer->send(std::string("\x1b[31m\a\0\x01" "ACTION x\x01\x7f\r\n", 20));
+    ASSERT_TRUE(readWithin(out));
+    EXPECT_TRUE(log.contains(" > \\x1B[31m\\x07\\x00\\x01" "ACTION x\\x01\\x7F\n")) << log.text();
+    EXPECT_TRUE(log.contains(" > \\x1B[31m\\x07\\x00\\x01" "ACTION x\\x01\\x7F\\r\\n\n")) << log.text();
 }
 
 TEST_F(IRCConnectionTest, ALineLongerThanTheProtocolAllowsIsDroppedWithOneNotice) {

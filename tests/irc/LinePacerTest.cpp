@@ -102,14 +102,6 @@ TEST(LinePacer, DropsTheOldestPastTheByteBound) {
     EXPECT_EQ(pacer.takeDropped(), lines - pacer.queuedLines());
 }
 
-TEST(LinePacer, ZeroIntervalMeansOff) {
-    LinePacer pacer;
-    pacer.setLimits(5, 0ms);
-    EXPECT_FALSE(pacer.enabled());
-    pacer.setLimits(5, 1ms);
-    EXPECT_TRUE(pacer.enabled());
-}
-
 // A line that waited past its age is history, not conversation.
 TEST(LinePacer, LinesOlderThanTheirAgeAreDroppedAndCounted) {
     LinePacer pacer;

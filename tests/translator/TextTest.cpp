@@ -37,6 +37,9 @@ TEST(SplitChat, CutsAtTheLastSpaceAndNeverInsideACharacter) {
     std::size_t cut = 1;
     EXPECT_EQ(split(std::string(600, 'x'), "<n> ", 200, 10, &cut).size(), 4u);
     EXPECT_EQ(cut, 0u);
+    // A space that would leave most of the line empty is not cut at.
+    EXPECT_EQ(split("RUN " + std::string(30, 'x'), "<n> ", 24, 10),
+              (std::vector<std::string>{"<n> RUN xxxxxxxxxxxxxxxx", "<n> xxxxxxxxxxxxxx"}));
 }
 
 TEST(SplitChat, OnePiecePerLineEmptyLinesSkippedAndTheRestCounted) {

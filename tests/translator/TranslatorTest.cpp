@@ -90,4 +90,10 @@ TEST_F(TranslatorTest, LongHubMessagesBecomeAtMostTenPiecesThatFitTheRoom) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_LE(lines[0].size(), 300u);
     EXPECT_EQ(lines[0].substr(lines[0].size() - 7), "> hello");
+    // However little room the IRC side reports (a 430-byte host), a line is
+    // never cut into single characters.
+    const std::string shortLine = "a hub line of thirty-one bytes.";
+    ASSERT_TRUE(translator.DCtoIRC({std::string(80, 'n'), shortLine, false}, hub, 0, lines));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].substr(lines[0].size() - shortLine.size()), shortLine);
 }
