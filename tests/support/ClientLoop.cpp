@@ -32,8 +32,12 @@ void ClientLoop::runWhile(std::future<void>& script, std::chrono::milliseconds d
     script.get();
 }
 
+// One condition checked after each pass: a pass that opens the link ends
+// before its peer's first answer is read, which may end the attempt.
 bool ClientLoop::open() {
     const unsigned long before = client.attemptsStarted();
-    return runUntil([&] { return client.attemptsStarted() > before; }, std::chrono::seconds(15)) &&
-           runUntil([&] { return client.linkOpen() || client.state() == LinkState::Down; }) && client.linkOpen();
+    runUntil([&] {
+        return client.attemptsStarted() > before && (client.linkOpen() || client.state() == LinkState::Down);
+    }, std::chrono::seconds(15));
+    return client.linkOpen();
 }
