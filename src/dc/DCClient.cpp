@@ -27,8 +27,6 @@ bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
 }  // namespace
 
 bool isNickRefusal(const std::string& command) {
@@ -45,7 +43,7 @@ const DCClient::LoginCommand DCClient::loginCommands[] = {
     {[](const std::string& c) { return startsWith(c, "$Hello "); }, &DCClient::onHello},
 };
 
-DCClient::DCClient() : ChatClient(connection, hubNames()) {}
+DCClient::DCClient() : HubClient(connection, hubNames()) {}
 
 DCClient::~DCClient() {
     sayGoodbye("");
@@ -53,11 +51,10 @@ DCClient::~DCClient() {
 }
 
 void DCClient::setConfig(const DCConfig& config) {
-    settings = config;
+    useSettings(config);
     configuredNick = config.dc_nick;
     nickRetries = 0;
     charset.setCharset(config.dc_encoding);
-    setServer(config.dc_server, config.dc_port, tlsSettingsFrom(config.dc_tls, config.dc_tls_verify, config.dc_server));
 }
 
 // The nick of a failed attempt is kept: a hub that refused it and closed
@@ -69,12 +66,11 @@ void DCClient::onAttemptStart() {
 
 // The hub speaks first, with its lock.
 void DCClient::onLinkOpen() {
-    connection.enableKeepAlive(kKeepAliveIdle, kKeepAliveInterval, kKeepAliveProbes);
-    lastActivityAt = Clock::now();
+    startKeepAlive();
 }
 
 bool DCClient::onMessage(const std::string& command, ChatMessage& chat) {
-    lastActivityAt = Clock::now();
+    noteActivity();
     // A hub that is full or sends us elsewhere closes the link next.
     if ((startsWith(command, "$HubIsFull") || startsWith(command, "$ForceMove")) && hubNotices.admits(Warning))
         logMessage(Warning, "DCClient: the hub says \"" + printable(command) + "\"");
@@ -204,47 +200,27 @@ std::string_view DCClient::inUtf8(std::string_view text, std::string& converted)
     return converted;
 }
 
-bool DCClient::takeChat(std::string_view text, bool action) {
-    if (!side.is(LinkState::InChannel))
-        return false;
+// A text of several lines is one message, as DC clients send them.
+void DCClient::writeChat(const std::string& text) {
     outgoing.assign("<");
     outgoing += settings.dc_nick;
     outgoing += "> ";
-    if (action)
-        outgoing += kMeCommand;
     if (charset.reachesHubAsIs(text))
         outgoing.append(text);
     else
         outgoing += charset.toHub(text);
-    lastActivityAt = Clock::now();
     connection.writeMessage(outgoing);
-    return true;
 }
 
-bool DCClient::sameNick(std::string_view a, std::string_view b) const {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiLower(x) == asciiLower(y); });
-}
-
-void DCClient::onTick(Clock::time_point now) {
-    if (!side.is(LinkState::InChannel) || now - lastActivityAt < silenceBeforeKeepAlive())
-        return;
-    connection.writeMessage("");
-    lastActivityAt = now;
-}
-
-std::optional<DCClient::Clock::duration> DCClient::protocolWakeIn(Clock::time_point now) const {
+std::optional<std::string> DCClient::goodbye(const std::string&) const {
     if (!side.is(LinkState::InChannel))
         return std::nullopt;
-    return std::max(Clock::duration::zero(), lastActivityAt + silenceBeforeKeepAlive() - now);
-}
-
-std::string DCClient::goodbye(const std::string&) const {
-    return side.is(LinkState::InChannel) ? "$Quit " + settings.dc_nick : std::string();
+    return "$Quit " + settings.dc_nick;
 }
 
 // After a lost session the next log-in starts from the configured nick.
 void DCClient::onLinkLost() {
+    HubClient::onLinkLost();
     if (side.is(LinkState::InChannel))
         startNickOver();
 }

@@ -12,21 +12,12 @@
 #include "dc/HubCharset.h"
 #include "frame/Config.h"
 #include "frame/LogLimiter.h"
-#include "net/ChatClient.h"
+#include "net/HubClient.h"
 
-class DCClient : public ChatClient {
+class DCClient : public HubClient {
 public:
     // Nick refusals taken before the nick starts over from the configured one.
     static constexpr int kMaxNickRetries = 8;
-    // TCP keepalive on the hub link: probes after 2 minutes of idleness,
-    // every 30 seconds, 4 of them, so that a dead path is noticed.
-    static constexpr std::chrono::seconds kKeepAliveIdle{120};
-    static constexpr std::chrono::seconds kKeepAliveInterval{30};
-    static constexpr int kKeepAliveProbes = 4;
-    // After this much silence both ways (twice our patience: 2 minutes) we
-    // send an empty command, which hubs accept, to keep NATs and firewalls
-    // open.
-    static std::chrono::milliseconds silenceBeforeKeepAlive() { return patience() * 2; }
     // Real hubs' locks are under 200 bytes.
     static constexpr std::size_t kMaxLockBytes = 512;
     // NMDC puts no limit on a chat line; hubs cut far longer ones than IRC
@@ -36,13 +27,9 @@ public:
     DCClient();
     ~DCClient() override;
 
-    // Takes the settings, which the configuration has checked.
-    void setConfig(const DCConfig& config);
-    // The settings in use; the nick is the one the hub accepted.
-    const DCConfig& getConfig() const { return settings; }
+    void setConfig(const DCConfig& config) override;
 
     std::size_t chatRoom(bool) const override { return kChatRoom; }
-    bool sameNick(std::string_view a, std::string_view b) const override;
 
 private:
     struct LoginCommand {
@@ -54,10 +41,8 @@ private:
     void onAttemptStart() override;
     void onLinkOpen() override;
     bool onMessage(const std::string& command, ChatMessage& chat) override;
-    void onTick(Clock::time_point now) override;
-    std::optional<Clock::duration> protocolWakeIn(Clock::time_point now) const override;
-    bool takeChat(std::string_view text, bool action) override;
-    std::string goodbye(const std::string& reason) const override;
+    void writeChat(const std::string& text) override;
+    std::optional<std::string> goodbye(const std::string& reason) const override;
     void onLinkLost() override;
     std::string logInProgress() const override;
     std::string chatPlace() const override { return "the hub's main chat"; }
@@ -74,7 +59,6 @@ private:
     std::string myInfo() const;
     void startNickOver();
 
-    DCConfig settings;           // the settings in use
     std::string configuredNick;  // where the nick starts over
     DCConnection connection;     // the hub link
     HubCharset charset;          // the hub's character set
@@ -83,7 +67,6 @@ private:
     std::string speakerUtf8;     // a received speaker and text converted to UTF-8
     std::string textUtf8;
     std::string outgoing;        // the chat line being built, reused
-    Clock::time_point lastActivityAt{};  // when a command last went either way
     bool otherHelloLogged = false;       // a $Hello for another nick has been logged in this attempt
     LogLimiter hubNotices{"DCClient: notices of the hub"};  // $HubIsFull, $ForceMove
 };

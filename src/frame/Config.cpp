@@ -12,11 +12,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "adc/tiger.h"
 #include "dc/DCConnection.h"
 #include "dc/HubCharset.h"
 #include "frame/printable.h"
 #include "frame/yesNo.h"
 #include "irc/IRCMessage.h"
+#include "net/HubAddress.h"
 #include "net/TlsSession.h"
 
 namespace {
@@ -105,6 +107,22 @@ std::string statusByteIsNoSeparator(const Config& c) {
                : std::string();
 }
 
+// An address of a protocol or a TLS this build has, and a TLS switch that
+// agrees with the address's scheme.
+std::string usableHubAddress(const Config& c) {
+    std::string why;
+    const std::optional<HubAddress> address = parseHubAddress(c.dc.dc_server, why);
+    if (!address)
+        return "\"" + printable(c.dc.dc_server) + "\" " + why;
+    if (address->protocol == HubAddress::Protocol::Adc && !tigerAvailable())
+        return "names an ADC hub, but brivox was built without ADC (it needs libgcrypt)";
+    if (address->tls == true && !TlsSession::available())
+        return "names a TLS hub, but brivox was built without TLS";
+    if (address->tls == false && isYes(c.dc.dc_tls))
+        return "names a hub without TLS (" + std::string(address->scheme) + "), but dc_tls is yes";
+    return std::string();
+}
+
 std::string longestDelayNotShorter(const Config& c) {
     return c.reconnect_delay_max < c.reconnect_delay_min
                ? "is below reconnect_delay_min (" + std::to_string(c.reconnect_delay_min) + ")"
@@ -126,7 +144,7 @@ const ConfigKey configKeys[] = {
     TEXT_KEY(irc_password, irc., text(kIrcWordBreakers, kMaxTextBytes)),
     TEXT_KEY(irc_realname, irc., text(kIrcLineBreakers, kMaxTextBytes)),
     TEXT_KEY(irc_channel, irc., text(kIrcChannelBreakers, kMaxChannelBytes, true)),
-    TEXT_KEY(dc_server, dc., text(kNmdcWordBreakers, kMaxTextBytes, true)),
+    TEXT_KEY(dc_server, dc., text(kNmdcWordBreakers, kMaxTextBytes, true, usableHubAddress)),
     NUMBER_KEY(dc_port, dc., kPort),
     TEXT_KEY(dc_nick, dc., text(kNmdcNickBreakers, kMaxNickBytes, true)),
     TEXT_KEY(dc_pass, dc., text(kNmdcWordBreakers, kMaxTextBytes)),
@@ -154,6 +172,8 @@ const ConfigKey configKeys[] = {
     TEXT_KEY(dc_tls_verify, dc., yesNo()),
     NUMBER_KEY(reconnect_delay_min, , number(1, 3600)),
     NUMBER_KEY(reconnect_delay_max, , number(1, 24 * 3600, nullptr, longestDelayNotShorter)),
+    NUMBER_KEY(dc_message_interval, dc., number(0, 3600 * 1000)),
+    NUMBER_KEY(dc_message_max_bytes, dc., number(256, 64 * 1024)),
     {"", text(kNul, 0), nullptr, nullptr},
 };
 

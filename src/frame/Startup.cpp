@@ -12,7 +12,7 @@
 #include "frame/Config.h"
 #include "frame/Log.h"
 #include "frame/Pidfile.h"
-#include "dc/DCClient.h"
+#include "net/HubClient.h"
 #include "frame/Relay.h"
 #include "irc/IRCClient.h"
 #include "frame/stopSignals.h"
@@ -111,13 +111,14 @@ int goToBackground(const Config& config) {
     return 0;
 }
 
-void configureClients(const Config& config, Translator& translator, IRCClient& irc, DCClient& dc) {
+void configureClients(const Config& config, Translator& translator, IRCClient& irc, HubClient& hub) {
     const std::chrono::seconds first(config.reconnect_delay_min);
     const std::chrono::seconds longest(config.reconnect_delay_max);
     irc.setConfig(config.irc);
     irc.setReconnectDelays(first, longest);
-    dc.setConfig(config.dc);
-    dc.setReconnectDelays(first, longest);
+    hub.setReconnectDelays(first, longest);
+    // The bot's chat waits for the hub as long as for the IRC server.
+    hub.setQueueMaxAge(std::chrono::seconds(config.irc.irc_queue_max_age));
     translator.setConfig(config);
 }
 
@@ -126,12 +127,12 @@ void configureClients(const Config& config, Translator& translator, IRCClient& i
 int startBrivox(int argc, char* argv[]) {
     openMissingStandardDescriptors();
     keepLargeBuffersReturnable();
-    // Destroyed in reverse order on every return: the hub client says $Quit,
-    // the IRC client QUIT, when they are logged in.
+    // Destroyed in reverse order on every return: the hub client says
+    // goodbye, the IRC client QUIT, when they are logged in.
     Config config;
     Translator translator;
     IRCClient irc;
-    DCClient dc;
+    std::unique_ptr<HubClient> hub;
     CommandLine commandLine;
     if (!commandLine.parse(argc, argv)) {
         printUsage();
@@ -163,8 +164,10 @@ int startBrivox(int argc, char* argv[]) {
     if (!config.pidfile.empty() && !writePidfile(config.pidfile))
         logMessage(Error, "Unable to write pidfile", true);
 
-    configureClients(config, translator, irc, dc);
+    // The hub's protocol follows from its address.
+    hub = HubClient::forConfig(config.dc);
+    configureClients(config, translator, irc, *hub);
     releaseStartupMemory();
-    Relay relay(translator, irc, dc);
+    Relay relay(translator, irc, *hub);
     return relay.run();
 }

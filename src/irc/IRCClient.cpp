@@ -279,14 +279,7 @@ void IRCClient::leaveChannel() {
 }
 
 // Empties the queue; the lines it held or had to drop at its bound.
-std::size_t IRCClient::discardQueuedLines() {
-    const std::size_t discarded = pacer.queuedLines() + pacer.takeDropped() + pacer.takeExpired() + overflowed +
-                                  outstayed;
-    pacer.clear();
-    overflowed = 0;
-    outstayed = 0;
-    return discarded;
-}
+std::size_t IRCClient::discardQueuedLines() { return pacer.discardAll(); }
 
 // Chat waits in the queue during the log-in and goes out, paced, once we
 // are in the channel.
@@ -368,18 +361,7 @@ void IRCClient::writePacedLines() {
 // A burst that overflows the queue, or outstays its age, is told in one
 // warning once a pass drops nothing more, however many passes it lasted.
 void IRCClient::reportQueueDrops() {
-    const std::size_t dropped = pacer.takeDropped();
-    if (dropped == 0 && overflowed > 0 && queueLines.admits(Warning))
-        logMessage(Warning, "IRCClient::sendMessage(): more than " + std::to_string(LinePacer::kMaxQueuedLines) +
-                                " lines or " + std::to_string(LinePacer::kMaxQueuedBytes) +
-                                " bytes waiting for the server; dropped the " + std::to_string(overflowed) +
-                                " oldest");
-    overflowed = dropped == 0 ? 0 : overflowed + dropped;
-    const std::size_t expired = pacer.takeExpired();
-    if (expired == 0 && outstayed > 0 && queueLines.admits(Warning))
-        logMessage(Warning, "IRCClient: dropped " + std::to_string(outstayed) + " lines that had waited more than " +
-                                std::to_string(settings.irc_queue_max_age) + " s for their turn");
-    outstayed = expired == 0 ? 0 : outstayed + expired;
+    pacer.reportDrops("IRCClient::sendMessage()", "IRCClient", "the server", queueLines);
 }
 
 // Registered, the link's liveness is watched; the channel has its own times.
@@ -397,7 +379,7 @@ std::optional<IRCClient::Clock::duration> IRCClient::protocolWakeIn(Clock::time_
     return wake;
 }
 
-std::string IRCClient::goodbye(const std::string& reason) const {
+std::optional<std::string> IRCClient::goodbye(const std::string& reason) const {
     return reason.empty() ? std::string("QUIT") : "QUIT :" + reason;
 }
 

@@ -10,7 +10,7 @@
 #include "frame/LogLimiter.h"
 #include "irc/IRCConnection.h"
 #include "irc/IRCMessage.h"
-#include "irc/LinePacer.h"
+#include "net/LinePacer.h"
 #include "irc/SaslLogin.h"
 #include "net/ChatClient.h"
 
@@ -58,7 +58,7 @@ private:
     void onTick(Clock::time_point now) override;
     std::optional<Clock::duration> protocolWakeIn(Clock::time_point now) const override;
     bool takeChat(std::string_view text, bool action) override;
-    std::string goodbye(const std::string& reason) const override;
+    std::optional<std::string> goodbye(const std::string& reason) const override;
     void onLinkLost() override;
     std::string logInProgress() const override;
     std::string chatPlace() const override { return settings.irc_channel; }
@@ -104,8 +104,6 @@ private:
     LogLimiter kickLines{"IRCClient: kicks of the bot"};     // what a server can make us log again and again
     LogLimiter joinLines{"IRCClient: JOINs answered"};
     LogLimiter queueLines{"IRCClient: warnings of chat dropped from the queue"};
-    std::size_t overflowed = 0;  // lines the queue dropped at its bound in the present burst
-    std::size_t outstayed = 0;   // lines it dropped for their age in the present burst
     Clock::time_point lastHeardAt{};             // when the server last sent a line
     std::optional<Clock::time_point> pingSentAt;  // our own PING, while unanswered
 };

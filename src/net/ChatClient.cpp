@@ -75,6 +75,16 @@ void ChatClient::startAttempt(Clock::time_point now) {
     side.enter(LinkState::LoggingIn, now);
     lastHeard.clear();
     onAttemptStart();
+    openLink();
+}
+
+void ChatClient::openLinkAgain() {
+    link.Disconnect();
+    lastHeard.clear();
+    openLink();
+}
+
+void ChatClient::openLink() {
     const ServerAddress server = ServerAddress::resolve(host, port);
     if (server.outcome == ServerAddress::Outcome::NameNotFound) {
         logMessage(Error, "Can not resolve name \"" + host + "\"");
@@ -188,11 +198,11 @@ void ChatClient::sendChat(std::string_view text, bool action) {
 bool ChatClient::sayGoodbye(const std::string& reason) {
     if (!link.isConnected())
         return false;
-    const std::string words = goodbye(reason);
-    if (words.empty())
+    const std::optional<std::string> words = goodbye(reason);
+    if (!words)
         return false;
     link.releaseOutput();
-    link.writeMessage(words);
+    link.writeMessage(*words);
     return true;
 }
 

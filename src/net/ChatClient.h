@@ -128,8 +128,10 @@ protected:
     virtual std::optional<Clock::duration> protocolWakeIn(Clock::time_point) const { return std::nullopt; }
     // Chat to say as the bot; false when the side cannot take it now.
     virtual bool takeChat(std::string_view text, bool action) = 0;
-    // The protocol's goodbye with reason; empty when there is none to say.
-    virtual std::string goodbye(const std::string& reason) const = 0;
+    // The protocol's goodbye with reason; nothing when there is none to
+    // say. A protocol without a quit says an empty message: what is queued
+    // before it goes out, then the link closes.
+    virtual std::optional<std::string> goodbye(const std::string& reason) const = 0;
     // The link is gone: per-link state is dropped.
     virtual void onLinkLost() {}
     // " as \"nick\" (n nick retries)": how far a log-in came, for the line
@@ -148,6 +150,9 @@ protected:
     // The attempt ends without a session, for the reason given (logged as
     // the log-in given up, unless empty: already said).
     void giveUp(const std::string& why);
+    // The log-in goes on over a new link, within the same attempt and its
+    // time bound: for a peer that closes the link on a refused nick.
+    void openLinkAgain();
     // The session's link is dropped; why is logged as a warning first.
     void dropLink(const std::string& why);
     // "; it said last: \"...\"", or nothing when the peer said nothing.
@@ -160,6 +165,7 @@ protected:
 
 private:
     void startAttempt(Clock::time_point now);
+    void openLink();
     void afterOpening(Connection::Opening opening);
     void openingFailed();
     void logInTimedOut();

@@ -232,7 +232,9 @@ Connection::Opening Connection::handshakeStep() {
     switch (result) {
     case TlsSession::Result::Done:
         logMessage(Notice, "TLS with " + tlsSettings.host + ": " + tls->describe() +
-                               (tlsSettings.verify ? ", certificate verified" : ", certificate not verified"));
+                               (!tlsSettings.keyPrint.empty() ? ", key print matched"
+                                : tlsSettings.verify   ? ", certificate verified"
+                                                       : ", certificate not verified"));
         linkPhase = Phase::Open;
         return Opening::Open;
     case TlsSession::Result::WantRead:

@@ -63,7 +63,9 @@ public:
     // process must ignore SIGPIPE, as the daemon does).
     void useTls(const TlsSettings& settings);
     // TLS is on without checking the peer's certificate.
-    bool certificatesUnchecked() const { return tlsSettings.enabled && !tlsSettings.verify; }
+    bool certificatesUnchecked() const {
+        return tlsSettings.enabled && !tlsSettings.verify && tlsSettings.keyPrint.empty();
+    }
     const std::string& tlsHost() const { return tlsSettings.host; }
     // The link is open: messages can be read and written.
     bool isConnected() const { return linkPhase == Phase::Open; }

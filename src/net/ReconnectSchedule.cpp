@@ -23,13 +23,20 @@ void ReconnectSchedule::ended(Clock::time_point now) {
 }
 
 void ReconnectSchedule::failed(Clock::time_point now) {
-    nextAttempt = now + delay;
+    nextAttempt = std::max(now + delay, earliest.value_or(now));
+    earliest.reset();
     delay = std::min(delay * 2, longest);
 }
 
 void ReconnectSchedule::startOver(Clock::time_point at) {
-    nextAttempt = at;
+    nextAttempt = std::max(at, earliest.value_or(at));
+    earliest.reset();
     delay = first;
+}
+
+void ReconnectSchedule::notBefore(Clock::time_point at) {
+    earliest = at;
+    nextAttempt = std::max(nextAttempt, at);
 }
 
 ReconnectSchedule::Clock::duration ReconnectSchedule::untilDue(Clock::time_point now) const {

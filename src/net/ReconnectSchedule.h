@@ -30,6 +30,9 @@ public:
     void failed(Clock::time_point now);
     // The next attempt is due at `at`, and the delay starts over.
     void startOver(Clock::time_point at);
+    // The peer asked us not to come back before at: the next attempt,
+    // scheduled now or when the link ends, is not due earlier.
+    void notBefore(Clock::time_point at);
 
     bool due(Clock::time_point now) const { return now >= nextAttempt; }
     // Time left until the next attempt (zero when due).
@@ -41,4 +44,5 @@ private:
     Clock::duration longest = kLongestDelay;
     Clock::duration delay = kFirstDelay;
     std::optional<Clock::time_point> loggedInAt;  // set while a session is counted
+    std::optional<Clock::time_point> earliest;    // what the peer asked for the next attempt
 };

@@ -35,6 +35,7 @@ public:
     Clock::duration untilNextAttempt(Clock::time_point now) const { return schedule.untilDue(now); }
     void setDelays(std::chrono::seconds first, std::chrono::seconds longest) { schedule.setDelays(first, longest); }
     const ReconnectSchedule& reconnectSchedule() const { return schedule; }
+    void notBefore(Clock::time_point at) { schedule.notBefore(at); }
 
 private:
     LinkState current = LinkState::Down;

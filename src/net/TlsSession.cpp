@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "frame/yesNo.h"
+#include "net/base32.h"
 #include "platform.h"
 
 namespace {
@@ -47,6 +48,7 @@ std::string TlsSession::certificateFileProblem(const std::string& file) {
 #include <climits>
 #include <cstring>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
@@ -125,7 +127,8 @@ bool TlsSession::start(int fd, const TlsSettings& settings, std::string& why) {
     // close_notify; that is the end of the stream, not an attack on it.
     SSL_CTX_set_options(state->context, SSL_OP_IGNORE_UNEXPECTED_EOF);
 #endif
-    if (settings.verify) {
+    expectedKeyPrint = settings.keyPrint;
+    if (settings.verify && expectedKeyPrint.empty()) {
         if (SSL_CTX_set_default_verify_paths(state->context) != 1) {
             why = "cannot load the system's trusted certificates: " + libraryReasons();
             return false;
@@ -147,12 +150,12 @@ bool TlsSession::start(int fd, const TlsSettings& settings, std::string& why) {
     // keeps the same bytes in front and only grows.
     SSL_set_mode(state->ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     if (isAddressLiteral(settings.host)) {
-        if (settings.verify)
+        if (settings.verify && expectedKeyPrint.empty())
             X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(state->ssl), settings.host.c_str());
     } else {
         // The name goes in the handshake too, for servers with several names.
         SSL_set_tlsext_host_name(state->ssl, settings.host.c_str());
-        if (settings.verify)
+        if (settings.verify && expectedKeyPrint.empty())
             SSL_set1_host(state->ssl, settings.host.c_str());
     }
     SSL_set_connect_state(state->ssl);
@@ -206,7 +209,33 @@ TlsSession::Result TlsSession::moved(int returned, std::size_t& count) {
 TlsSession::Result TlsSession::handshake() {
     clearErrors();
     const int returned = SSL_connect(state->ssl);
-    return returned == 1 ? Result::Done : outcome(returned);
+    if (returned != 1)
+        return outcome(returned);
+    return expectedKeyPrint.empty() || keyPrintMatches() ? Result::Done : Result::Failed;
+}
+
+// The key print is the SHA-256 of the certificate in DER, as DC clients
+// write it in a hub's address.
+bool TlsSession::keyPrintMatches() {
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+    X509* certificate = SSL_get1_peer_certificate(state->ssl);
+#else
+    X509* certificate = SSL_get_peer_certificate(state->ssl);
+#endif
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    const bool digested = certificate != nullptr && X509_digest(certificate, EVP_sha256(), digest, &length) == 1;
+    X509_free(certificate);
+    if (!digested) {
+        lastFailure = "the peer sent no certificate to match the key print against";
+        return false;
+    }
+    const std::string print(reinterpret_cast<const char*>(digest), length);
+    if (print == expectedKeyPrint)
+        return true;
+    lastFailure = "the certificate's key print is SHA256/" + base32Encode(print) + ", not SHA256/" +
+                  base32Encode(expectedKeyPrint) + " as the address says";
+    return false;
 }
 
 TlsSession::Result TlsSession::read(char* buffer, std::size_t size, std::size_t& got) {
@@ -252,6 +281,7 @@ bool TlsSession::start(int, const TlsSettings&, std::string& why) {
 TlsSession::Result TlsSession::outcome(int) { return Result::Failed; }
 TlsSession::Result TlsSession::moved(int, std::size_t&) { return Result::Failed; }
 TlsSession::Result TlsSession::handshake() { return Result::Failed; }
+bool TlsSession::keyPrintMatches() { return false; }
 TlsSession::Result TlsSession::read(char*, std::size_t, std::size_t&) { return Result::Failed; }
 TlsSession::Result TlsSession::write(const char*, std::size_t, std::size_t&) { return Result::Failed; }
 bool TlsSession::hasPendingInput() const { return false; }

@@ -13,6 +13,9 @@ struct TlsSettings {
     bool verify = true;              // check the chain and the host name
     std::string host;                // the name or address the certificate must carry
     std::string certificateFile;     // our certificate and key (PEM); empty: none
+    // The SHA-256 of the peer's certificate (32 bytes) it must have; set, it
+    // replaces the checks of chain and name (a self-signed one is fine).
+    std::string keyPrint;
 };
 
 // The settings as the configuration spells them, the switches "yes" or "no"
@@ -58,5 +61,7 @@ private:
     // A read or write that returned this: Done with the count, or why not.
     Result moved(int returned, std::size_t& count);
     std::unique_ptr<State> state;
+    bool keyPrintMatches();
     std::string lastFailure;
+    std::string expectedKeyPrint;
 };

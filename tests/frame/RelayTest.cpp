@@ -14,7 +14,7 @@
 #include "TestCertificates.h"
 #include "TlsFront.h"
 #include "dc/DCClient.h"
-#include "irc/LinePacer.h"
+#include "net/LinePacer.h"
 #include "net/TlsSession.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
-#include "irc/LinePacer.h"
+#include "net/LinePacer.h"
 
 using namespace std::chrono_literals;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "irc/LinePacer.h"
+#include "net/LinePacer.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
-#include "irc/LinePacer.h"
+#include "net/LinePacer.h"
 
 #include <algorithm>
 
+#include "frame/Log.h"
 #include "irc/IRCMessage.h"
 
 void LinePacer::setLimits(int burstUnits, std::chrono::milliseconds interval, std::chrono::seconds age) {
@@ -55,11 +56,23 @@ bool LinePacer::popReady(Clock::time_point now, std::string& line) {
         return popFront(line);
     const double available = creditAt(now);
     // A line dearer than the whole burst still goes once the bucket is full.
-    if (available < std::min(capacity, costOf(queue.front().line)))
+    if (available < std::min(capacity, cost(queue.front().line)))
         return false;
-    credit = available - costOf(queue.front().line);
+    credit = available - cost(queue.front().line);
     lastRefill = now;
     return popFront(line);
+}
+
+bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, char separator, std::string& batch) {
+    if (!popReady(now, batch))
+        return false;
+    while (!queue.empty() && batch.size() + 1 + queue.front().line.size() <= maxBytes) {
+        batch += separator;
+        batch += queue.front().line;
+        queuedBytes -= queue.front().line.size();
+        queue.pop_front();
+    }
+    return true;
 }
 
 bool LinePacer::popFront(std::string& line) {
@@ -74,7 +87,7 @@ std::optional<LinePacer::Clock::duration> LinePacer::nextReadyIn(Clock::time_poi
         return std::nullopt;
     if (!enabled())
         return Clock::duration::zero();
-    const double missing = std::min(capacity, costOf(queue.front().line)) - creditAt(now);
+    const double missing = std::min(capacity, cost(queue.front().line)) - creditAt(now);
     if (missing <= 0)
         return Clock::duration::zero();
     return std::chrono::duration_cast<Clock::duration>(missing * std::chrono::duration<double>(unitInterval)) +
@@ -91,6 +104,42 @@ std::size_t LinePacer::takeExpired() {
     const std::size_t count = expired;
     expired = 0;
     return count;
+}
+
+LinePacer::Drops LinePacer::settledDrops() {
+    Drops settled;
+    const auto settle = [](std::size_t& fresh, std::size_t& run, std::size_t& out) {
+        if (fresh == 0)
+            std::swap(out, run);
+        run += fresh;
+        fresh = 0;
+    };
+    settle(dropped, unsettled.overflowed, settled.overflowed);
+    settle(expired, unsettled.expired, settled.expired);
+    return settled;
+}
+
+void LinePacer::reportDrops(const std::string& overflowHead, const std::string& client, const char* peer,
+                            LogLimiter& lines) {
+    const Drops settled = settledDrops();
+    if (settled.overflowed > 0 && lines.admits(Warning))
+        logMessage(Warning, overflowHead + ": more than " + std::to_string(kMaxQueuedLines) + " lines or " +
+                                std::to_string(kMaxQueuedBytes) + " bytes waiting for " + peer + "; dropped the " +
+                                std::to_string(settled.overflowed) + " oldest");
+    if (settled.expired > 0 && lines.admits(Warning))
+        logMessage(Warning, client + ": dropped " + std::to_string(settled.expired) +
+                                " lines that had waited more than " + std::to_string(maxAge.count()) +
+                                " s for their turn");
+}
+
+std::size_t LinePacer::discardAll() {
+    const std::size_t discarded =
+        queue.size() + dropped + expired + unsettled.overflowed + unsettled.expired;
+    clear();
+    dropped = 0;
+    expired = 0;
+    unsettled = Drops();
+    return discarded;
 }
 
 // A new deque, not clear(): the memory of a large burst goes back.

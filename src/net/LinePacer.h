@@ -1,7 +1,9 @@
-// Paces the chat lines sent to the IRC server so that its flood control does
-// not kill the bot: a burst of a few lines, then a steady allowance, with
-// long lines costing more than short ones. Lines keep their order; past a
-// bound the oldest queued lines are dropped and counted.
+// Paces the chat the bot sends to a server so that its flood control does
+// not kill the bot or drop its lines: a burst of a few messages, then a
+// steady allowance. On IRC long lines cost more than short ones; a hub
+// counts messages, and lines that waited go out together as one message.
+// Lines keep their order; past a bound the oldest queued lines are dropped
+// and counted.
 #pragma once
 
 #include <chrono>
@@ -10,8 +12,14 @@
 #include <optional>
 #include <string>
 
+#include "frame/LogLimiter.h"
+
 class LinePacer {
 public:
+    struct Drops {
+        std::size_t overflowed = 0;
+        std::size_t expired = 0;
+    };
     using Clock = std::chrono::steady_clock;
     // A line costs one unit and one more for every this many bytes, as the
     // strictest common servers (ircu) charge by size as well.
@@ -26,22 +34,40 @@ public:
     void setLimits(int burstUnits, std::chrono::milliseconds interval,
                    std::chrono::seconds maxAge = std::chrono::seconds(0));
     bool enabled() const { return unitInterval.count() > 0; }
+    // Every message costs one unit, whatever its size.
+    void setFlatCost() { flatCost = true; }
 
     void push(std::string line, Clock::time_point now = Clock::now());
     // The next line whose cost is available at now, if any; lines too old
     // by now are dropped first.
     bool popReady(Clock::time_point now, std::string& line);
+    // The same, and after it the lines queued behind it, joined by
+    // separator, as long as the whole stays within maxBytes: one message
+    // for what waited.
+    bool popBatch(Clock::time_point now, std::size_t maxBytes, char separator, std::string& batch);
     // How long until the next queued line may go; nothing when none is queued.
     std::optional<Clock::duration> nextReadyIn(Clock::time_point now) const;
     // Lines dropped at the bound since the last call.
     std::size_t takeDropped();
     // Lines dropped for their age since the last call.
     std::size_t takeExpired();
+    // What a run of passes dropped at the bound or for its age, given once
+    // a pass drops nothing more: a burst is reported in one line however
+    // many passes it lasted. Called once a pass.
+    Drops settledDrops();
+    // Logs what settledDrops gives, as warnings: overflowHead begins the
+    // line of lines dropped at the bound, client the line of lines too old;
+    // peer is what they waited for.
+    void reportDrops(const std::string& overflowHead, const std::string& client, const char* peer,
+                     LogLimiter& lines);
+    // Empties the queue; the lines it held or dropped and did not report.
+    std::size_t discardAll();
     void clear();
     std::size_t queuedLines() const { return queue.size(); }
     std::size_t queuedByteCount() const { return queuedBytes; }
 
     static double costOf(const std::string& line);
+    double cost(const std::string& line) const { return flatCost ? 1.0 : costOf(line); }
 
 private:
     struct Queued {
@@ -56,6 +82,8 @@ private:
     std::size_t queuedBytes = 0;
     std::size_t dropped = 0;
     std::size_t expired = 0;
+    Drops unsettled;                     // dropped by the passes of a run not yet reported
+    bool flatCost = false;
     std::chrono::seconds maxAge{0};
     double capacity = 5;
     std::chrono::milliseconds unitInterval{0};

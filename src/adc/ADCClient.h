@@ -1,0 +1,79 @@
+// The bot's client on an ADC hub: the log-in (protocol, identity, password)
+// and then the main chat both ways. Users are known by the session ids the
+// hub gives them; their nicks come from the hub's INF messages. The bot's
+// own messages come back from the hub with its session id and are not
+// chat for the other side; private messages and the hub's own are not
+// relayed either.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "adc/ADCConnection.h"
+#include "adc/ADCMessage.h"
+#include "frame/LogLimiter.h"
+#include "net/HubClient.h"
+
+class ADCClient : public HubClient {
+public:
+    // Nick refusals taken before the nick starts over from the configured one.
+    static constexpr int kMaxNickRetries = 8;
+    // Hubs take lines shorter than this (uhub's receive buffer is 4 KiB);
+    // a longer message of the bot is sent in parts.
+    static constexpr std::size_t kMaxLineBytes = 4095;
+    // Far more users than any hub holds; INFs for more are not kept.
+    static constexpr std::size_t kMaxUsers = 100000;
+    // ADC puts no limit on a chat message; hubs refuse far longer lines.
+    static constexpr std::size_t kChatRoom = 64 * 1024;
+
+    ADCClient();
+    ~ADCClient() override;
+
+    void setConfig(const DCConfig& config) override;
+    std::size_t chatRoom(bool) const override { return kChatRoom; }
+    // The PID the bot logs in with, 24 bytes: the same for the whole run,
+    // so that a new log-in replaces a session the hub still holds.
+    const std::string& privateId() const { return pid; }
+
+private:
+    enum class Step { Protocol, Identify, Verify };
+
+    void onAttemptStart() override;
+    void onLinkOpen() override;
+    bool onMessage(const std::string& line, ChatMessage& chat) override;
+    void writeChat(const std::string& text) override;
+    std::optional<std::string> goodbye(const std::string& reason) const override;
+    void onLinkLost() override;
+    std::string logInProgress() const override;
+    std::string chatPlace() const override { return "the hub's main chat"; }
+    std::string lastWords() const override;
+
+    void onSessionId(const ADCMessage& message);
+    void onHubInfo(const ADCMessage& message);
+    void onPasswordRequest(const ADCMessage& message);
+    void onStatus(const ADCMessage& message);
+    void onUserInfo(const ADCMessage& message);
+    void onQuit(const ADCMessage& message);
+    bool readChat(const ADCMessage& message, ChatMessage& chat);
+    void onNickTaken();
+    void startNickOver();
+    std::string identity() const;
+    void sendChatLine(std::string_view text);
+
+    ADCConnection connection;    // the hub link
+    std::string pid;             // our private id
+    std::string configuredNick;  // where the nick starts over
+    int nickRetries = 0;         // "_" added to the configured nick so far
+    Step step = Step::Protocol;  // where a log-in stands
+    std::string sid;             // our session id on this link
+    bool fourByteCharacters = true;        // the hub relays characters beyond U+FFFF
+    std::map<std::string, std::string, std::less<>> nicks;  // every user's nick by session id
+    std::string lastStatus;      // the hub's last status text during the log-in
+    ADCMessage parsed;           // the message being handled, reused
+    std::string speaker;         // a received speaker and text, unescaped
+    std::string text;
+    LogLimiter hubStatus{"ADCClient: status messages of the hub"};
+    LogLimiter badMessages{"ADCClient: messages of the hub that were not understood"};
+};

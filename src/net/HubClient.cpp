@@ -1,0 +1,115 @@
+#include "net/HubClient.h"
+
+#include <algorithm>
+
+#include "adc/ADCClient.h"
+#include "dc/DCClient.h"
+#include "frame/Log.h"
+#include "frame/yesNo.h"
+#include "net/TlsSession.h"
+
+namespace {
+
+// Lines that waited are joined as DC clients send a message of several
+// lines.
+constexpr char kLineSeparator = '\n';
+
+}  // namespace
+
+std::unique_ptr<HubClient> HubClient::forConfig(const DCConfig& config) {
+    std::string why;
+    const std::optional<HubAddress> address = parseHubAddress(config.dc_server, why);
+    std::unique_ptr<HubClient> client;
+    if (address && address->protocol == HubAddress::Protocol::Adc)
+        client = std::make_unique<ADCClient>();
+    else
+        client = std::make_unique<DCClient>();
+    client->setConfig(config);
+    return client;
+}
+
+HubClient::HubClient(Connection& connection, const ClientNames& names)
+    : ChatClient(connection, names), queueLines(std::string(names.client) + ": warnings of chat dropped from the queue") {
+    resetPacer();
+}
+
+void HubClient::useSettings(const DCConfig& config) {
+    settings = config;
+    std::string why;
+    hubAddress = parseHubAddress(config.dc_server, why).value_or(HubAddress());
+    if (hubAddress.host.empty())
+        hubAddress.host = config.dc_server;
+    TlsSettings tls = tlsSettingsFrom(hubAddress.tls.value_or(parseYesNo(config.dc_tls).value_or(false)) ? "yes" : "no",
+                                      config.dc_tls_verify, hubAddress.host);
+    tls.keyPrint = hubAddress.keyPrint;
+    setServer(hubAddress.host, hubAddress.port.value_or(config.dc_port), tls);
+    resetPacer();
+}
+
+bool HubClient::sameNick(std::string_view a, std::string_view b) const {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+void HubClient::setQueueMaxAge(std::chrono::seconds maxAge) {
+    queueMaxAge = maxAge;
+    resetPacer();
+}
+
+void HubClient::resetPacer() {
+    pacer.discardAll();
+    pacer.setFlatCost();
+    pacer.setLimits(1, std::chrono::milliseconds(settings.dc_message_interval), queueMaxAge);
+}
+
+void HubClient::startKeepAlive() {
+    link.enableKeepAlive(kKeepAliveIdle, kKeepAliveInterval, kKeepAliveProbes);
+    noteActivity();
+}
+
+// The relay says actions on the hub as text ("* nick text"), so every
+// message can join the others that waited.
+bool HubClient::takeChat(std::string_view text, bool) {
+    if (!side.is(LinkState::InChannel))
+        return false;
+    const Clock::time_point now = Clock::now();
+    pacer.push(std::string(text), now);
+    writePacedChat(now);
+    return true;
+}
+
+void HubClient::writePacedChat(Clock::time_point now) {
+    const std::size_t maxBytes = static_cast<std::size_t>(settings.dc_message_max_bytes);
+    while (link.isConnected() && pacer.popBatch(now, maxBytes, kLineSeparator, batch)) {
+        writeChat(batch);
+        noteActivity(now);
+    }
+    pacer.reportDrops(std::string(names().client), names().client, "the hub", queueLines);
+}
+
+void HubClient::onTick(Clock::time_point now) {
+    if (!side.is(LinkState::InChannel))
+        return;
+    writePacedChat(now);
+    if (now - lastActivityAt < silenceBeforeKeepAlive())
+        return;
+    link.writeMessage("");
+    noteActivity(now);
+}
+
+std::optional<HubClient::Clock::duration> HubClient::protocolWakeIn(Clock::time_point now) const {
+    if (!side.is(LinkState::InChannel))
+        return std::nullopt;
+    Clock::duration wake = std::max(Clock::duration::zero(), lastActivityAt + silenceBeforeKeepAlive() - now);
+    if (const auto paced = pacer.nextReadyIn(now))
+        wake = std::min(wake, *paced);
+    return wake;
+}
+
+void HubClient::onLinkLost() {
+    const std::size_t waiting = pacer.discardAll();
+    if (waiting > 0)
+        logMessage(Warning, std::string(names().client) + ": the link to the hub is gone; dropped " +
+                                std::to_string(waiting) + " lines that were waiting for it");
+}

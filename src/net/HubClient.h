@@ -1,0 +1,75 @@
+// The bot's client on a Direct Connect hub, whichever protocol the hub
+// speaks: what both hub protocols do alike. The hub is found from its
+// address; the bot's chat goes out paced, lines that waited joined into one
+// multi-line message, because hubs drop chat beyond their flood limits
+// instead of queueing it; a link silent for long gets an empty line, which
+// both protocols ignore, so that NATs and firewalls keep it open.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "frame/Config.h"
+#include "frame/LogLimiter.h"
+#include "net/ChatClient.h"
+#include "net/HubAddress.h"
+#include "net/LinePacer.h"
+
+class HubClient : public ChatClient {
+public:
+    // TCP keepalive on the hub link: probes after 2 minutes of idleness,
+    // every 30 seconds, 4 of them, so that a dead path is noticed.
+    static constexpr std::chrono::seconds kKeepAliveIdle{120};
+    static constexpr std::chrono::seconds kKeepAliveInterval{30};
+    static constexpr int kKeepAliveProbes = 4;
+    // After this much silence both ways (twice our patience: 2 minutes) we
+    // send an empty line.
+    static std::chrono::milliseconds silenceBeforeKeepAlive() { return patience() * 2; }
+
+    // The client for the protocol the configured address names (the
+    // configuration has checked that this build speaks it).
+    static std::unique_ptr<HubClient> forConfig(const DCConfig& config);
+
+    // Takes the settings, which the configuration has checked.
+    virtual void setConfig(const DCConfig& config) = 0;
+    // The settings in use; the nick is the one the hub accepted.
+    const DCConfig& getConfig() const { return settings; }
+    // Nicks compare without regard to ASCII letter case, as hubs do.
+    bool sameNick(std::string_view a, std::string_view b) const override;
+    // How long the bot's chat may wait for its turn (zero: no limit).
+    void setQueueMaxAge(std::chrono::seconds maxAge);
+
+protected:
+    HubClient(Connection& connection, const ClientNames& names);
+
+    // What both protocols take from the settings: the address, TLS and
+    // the pacing. The address's port wins over dc_port.
+    void useSettings(const DCConfig& config);
+    const HubAddress& address() const { return hubAddress; }
+    // The link is open: keepalive starts.
+    void startKeepAlive();
+    // Something went either way: the keep-alive waits again.
+    void noteActivity(Clock::time_point now = Clock::now()) { lastActivityAt = now; }
+    // Says one chat message as the bot, framed by the protocol; it may hold
+    // newlines. Called in turn by the pacing.
+    virtual void writeChat(const std::string& text) = 0;
+    // The protocol's own lost link; the base's empties the queue.
+    void onLinkLost() override;
+
+    DCConfig settings;  // the settings in use
+
+private:
+    bool takeChat(std::string_view text, bool action) final;
+    void onTick(Clock::time_point now) final;
+    std::optional<Clock::duration> protocolWakeIn(Clock::time_point now) const final;
+    void writePacedChat(Clock::time_point now);
+    void resetPacer();
+
+    HubAddress hubAddress;
+    LinePacer pacer;                     // the bot's chat waiting for its turn
+    std::chrono::seconds queueMaxAge{0};
+    std::string batch;                   // what goes out as one message, reused
+    Clock::time_point lastActivityAt{};  // when something last went either way
+    LogLimiter queueLines;               // warnings of chat dropped from the queue
+};
