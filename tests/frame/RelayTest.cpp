@@ -299,7 +299,7 @@ TEST_F(RelayTest, EmptyChannelIsRefusedBeforeAnyConnection) {
     ProcessRunner brivox;
     const std::string config = relay->dir.write("bad.conf", relay->configText("irc_channel =\n"));
     EXPECT_EQ(runBrivoxToEnd(brivox, {"-d", "-c", config}), 1);
-    EXPECT_NE(brivox.stderrText().find(":3: irc_channel: must not be empty\n"), std::string::npos)
+    EXPECT_NE(brivox.stderrText().find(":4: irc_channel: must not be empty\n"), std::string::npos)
         << brivox.stderrText();
     EXPECT_NE(brivox.stderrText().find(": Incorrect config for IRC\n"), std::string::npos);
     EXPECT_EQ(brivox.stderrText().find("Connecting"), std::string::npos);

@@ -1,0 +1,86 @@
+// The ADC client against a scripted hub, for what uhub does not do on
+// purpose: a hub that names a wait before the next log-in, or one that
+// sends what a hub should not.
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "ClientLoop.h"
+#include "LogCapture.h"
+#include "ScriptedServer.h"
+#include "adc/ADCClient.h"
+#include "adc/tiger.h"
+#include "net/base32.h"
+
+namespace {
+
+class ScriptedAdcHub : public ScriptedServer {
+public:
+    ScriptedAdcHub() : ScriptedServer("scripted ADC hub") {}
+    std::string readLine() { return socket().readUntil("\n"); }
+    void send(const std::string& line) { socket().send(line + "\n"); }
+};
+
+class ADCClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!tigerAvailable())
+            GTEST_SKIP() << "built without ADC";
+        DCConfig config;
+        config.dc_server = "adc://127.0.0.1:" + std::to_string(hub.port());
+        config.dc_message_interval = 0;
+        client.setConfig(config);
+        client.setReconnectDelays(std::chrono::seconds(1), std::chrono::seconds(1));
+    }
+    template <typename Script>
+    void play(Script script) {
+        std::future<void> hubSide = std::async(std::launch::async, [&] {
+            hub.accept();
+            script();
+        });
+        loop.runWhile(hubSide);
+    }
+
+    ScriptedAdcHub hub;
+    ADCClient client;
+    ClientLoop loop{client};
+};
+
+}  // namespace
+
+// The log-in as a hub sees it; then only other users' main chat is chat,
+// and what the bot says leaves out what an old uhub would drop the whole
+// message for. A QUI with TL keeps the next attempt away that long.
+TEST_F(ADCClientTest, SessionOnAnOldUhubAndAGoodbyeWithAWait) {
+    LogCapture log;
+    play([&] {
+        EXPECT_EQ(hub.readLine(), "HSUP ADBASE ADTIGR");
+        hub.send("ISUP ADBASE ADTIGR");
+        hub.send("ISID AAAB");
+        hub.send("IINF CT32 VEuhub/0.4.1-release NIhub");
+        const std::string info = hub.readLine();
+        const std::string pid = base32Decode(info.substr(info.find(" PD") + 3, 39)).value();
+        EXPECT_EQ(info.substr(0, 48), "BINF AAAB ID" + base32Encode(tigerHash(pid)).substr(0, 36));
+        EXPECT_NE(info.find(" NIbrivox DEbrivox\\sgate\\sbot VEbrivox\\s"), std::string::npos) << info;
+        hub.send("BINF AAAC IDX NIcar\\sol");
+        hub.send(info.substr(0, info.find(" PD")) + " NIbrivox CT1");
+    });
+    ASSERT_TRUE(loop.untilUp()) << log.text();
+    EXPECT_EQ(client.privateId().size(), 24u);
+    for (const char* line : {"BMSG AAAB <x>\\sour\\secho", "EMSG AAAC AAAB private PMAAAC", "IMSG hub\\stalk",
+                             "BMSG AAAD nobody\\sknown", "BMSG AAAC bad\\xescape", "DMSG AAAC AAAB direct",
+                             "BINF AAAC NIcarol", "BMSG AAAC says\\sthis\\nand\\\\that", "BMSG AAAC waves ME1"})
+        hub.send(line);
+    ASSERT_TRUE(loop.runUntil([&] { return loop.chat.size() == 2; }));
+    EXPECT_EQ(loop.chat, (std::vector<std::string>{"carol: says this\nand\\that", "* carol waves"}));
+
+    client.sendChat("<alice> \x02" "bold\x02 \xf0\x9f\x98\x80 caf\xe9 tab\there");
+    EXPECT_EQ(hub.readLine(), "BMSG AAAB <alice>\\sbold\\s\xef\xbf\xbd\\scaf\xef\xbf\xbd\\stab\there");
+
+    hub.send("ISTA 231 Banned\\sfor\\snow TL600");
+    hub.send("IQUI AAAB MSBanned\\sfor\\snow TL3");
+    ASSERT_TRUE(loop.untilDown());
+    EXPECT_TRUE(log.contains("ADCClient: the hub says 231 Banned for now"));
+    EXPECT_TRUE(log.contains("ADCClient: the hub closed our session: Banned for now"));
+    EXPECT_TRUE(log.contains("Trying to reconnect... in 3 s")) << log.text();
+}
