@@ -13,8 +13,6 @@ bool hubDropsByte(unsigned char byte) { return byte < 0x20 && byte != '\t' && by
 std::string hubChatText(std::string_view text, bool fourByteCharacters) {
     std::string safe;
     safe.reserve(text.size() + 1);
-    if (!text.empty() && (text[0] == '!' || text[0] == '+'))
-        safe += text[0];
     for (std::size_t at = 0; at < text.size();) {
         const auto byte = static_cast<unsigned char>(text[at]);
         if (byte < 0x80) {
@@ -30,5 +28,8 @@ std::string hubChatText(std::string_view text, bool fourByteCharacters) {
             safe += character;
         at += character.size();
     }
+    // Decided on what is left: a removed control byte may have stood first.
+    if (!safe.empty() && (safe[0] == '!' || safe[0] == '+'))
+        safe.insert(safe.begin(), safe[0]);
     return safe;
 }

@@ -74,6 +74,6 @@ TEST(HubChatText, ControlBytesInvalidUtf8FourByteCharactersAndCommands) {
     EXPECT_EQ(hubChatText(text, false),
               "4red tab\t cr\r lf\n caf\xef\xbf\xbd \xef\xbf\xbd \xe2\x82\xac del\x7f");
     EXPECT_EQ(hubChatText("!help", true), "!!help");
-    EXPECT_EQ(hubChatText("+me", true), "++me");
+    EXPECT_EQ(hubChatText("\x02+me", true), "++me");
     EXPECT_EQ(hubChatText("a!b", true), "a!b");
 }

@@ -2,6 +2,7 @@
 
 #include "TempDir.h"
 #include "frame/Config.h"
+#include "adc/tiger.h"
 #include "net/TlsSession.h"
 
 namespace {
@@ -52,7 +53,7 @@ TEST(Config, EveryMistakeIsNamedWithItsLine) {
                        "loglevel = eleven\nirc_realname = " + std::string(300, 'r') + "\n"
                        "irc_sasl_password = secret\nreconnect_delay_min = 30\nreconnect_delay_max = 20\n"
                        "dc_encoding = NO-SUCH-SET\ndc_speed_val = 36\ndc_description = away\x01\n"
-                       "dc_email = a|b\nirc_line_interval = 12abc\n");
+                       "dc_email = a|b\nirc_line_interval = 12abc\ndc_server = adc://hub:1511\ndc_tls = yes\n");
     Config config;
     ConfigDiagnostics diagnostics;
     ASSERT_TRUE(config.load(path, diagnostics));
@@ -77,6 +78,9 @@ TEST(Config, EveryMistakeIsNamedWithItsLine) {
         "brivox.conf:16: dc_description: holds \"\\x01\", which the protocol does not allow there",
         "brivox.conf:17: dc_email: holds \"|\", which the protocol does not allow there",
         "brivox.conf:18: irc_line_interval: \"12abc\" is not a whole number",
+        tigerAvailable() ? "brivox.conf:19: dc_server: names a hub without TLS (adc://), but dc_tls is yes"
+                         : "brivox.conf:19: dc_server: names an ADC hub, but brivox was built without ADC (it needs "
+                           "libgcrypt)",
     };
     EXPECT_EQ(described, expected);
     EXPECT_EQ(config.irc.irc_port, 6667);
@@ -86,6 +90,11 @@ TEST(Config, EveryMistakeIsNamedWithItsLine) {
     ASSERT_EQ(wide.problems().size(), 1u);
     EXPECT_EQ(wide.problems()[0].text, "\"UTF-16\" does not write ASCII as ASCII, which NMDC needs (try UTF-8, "
                                        "CP1251, CP1252, KOI8-R)");
+    Config address;
+    address.dc.dc_server = "ftp://hub";
+    ASSERT_EQ(address.problems().size(), 1u);
+    EXPECT_EQ(address.problems()[0].text,
+              "\"ftp://hub\" is no hub address (adc://, adcs://, dchub://, nmdcs:// or a host name)");
     Config certificate;
     certificate.irc.irc_tls = "yes";
     certificate.irc.irc_tls_cert = "/dev/zero";
