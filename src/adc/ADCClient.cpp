@@ -68,8 +68,6 @@ ADCClient::~ADCClient() {
 
 void ADCClient::setConfig(const DCConfig& config) {
     useSettings(config);
-    configuredNick = config.dc_nick;
-    nickRetries = 0;
     pid = privateIdFor(config);
 }
 
@@ -171,19 +169,10 @@ void ADCClient::onStatus(const ADCMessage& message) {
         onNickTaken();
 }
 
+// The hub has closed the link on the refusal; the next nick needs a new one.
 void ADCClient::onNickTaken() {
-    if (nickRetries == kMaxNickRetries) {
-        const std::string why = "the hub refused " + std::to_string(nickRetries + 1) + " nicks, the last \"" +
-                                settings.dc_nick + "\"" + saidLast();
-        startNickOver();
-        giveUp(why);
-        return;
-    }
-    logMessage(Warning, "Nickname \"" + settings.dc_nick + "\" already taken");
-    settings.dc_nick += "_";
-    ++nickRetries;
-    logMessage(Notice, "Trying \"" + settings.dc_nick + "\"...");
-    openLinkAgain();
+    if (takeNextNick())
+        openLinkAgain();
 }
 
 // Our own INF coming back means the hub let us in; the others tell us
@@ -299,17 +288,6 @@ std::optional<std::string> ADCClient::goodbye(const std::string&) const {
 void ADCClient::onLinkLost() {
     HubClient::onLinkLost();
     nicks.clear();
-    if (side.is(LinkState::InChannel))
-        startNickOver();
-}
-
-void ADCClient::startNickOver() {
-    settings.dc_nick = configuredNick;
-    nickRetries = 0;
-}
-
-std::string ADCClient::logInProgress() const {
-    return " as \"" + settings.dc_nick + "\" (" + std::to_string(nickRetries) + " nick retries)";
 }
 
 std::string ADCClient::lastWords() const {

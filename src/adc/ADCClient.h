@@ -18,8 +18,6 @@
 
 class ADCClient : public HubClient {
 public:
-    // Nick refusals taken before the nick starts over from the configured one.
-    static constexpr int kMaxNickRetries = 8;
     // Hubs take lines shorter than this (uhub's receive buffer is 4 KiB);
     // a longer message of the bot is sent in parts.
     static constexpr std::size_t kMaxLineBytes = 4095;
@@ -46,7 +44,6 @@ private:
     void writeChat(const std::string& text) override;
     std::optional<std::string> goodbye(const std::string& reason) const override;
     void onLinkLost() override;
-    std::string logInProgress() const override;
     std::string chatPlace() const override { return "the hub's main chat"; }
     std::string lastWords() const override;
 
@@ -58,14 +55,11 @@ private:
     void onQuit(const ADCMessage& message);
     bool readChat(const ADCMessage& message, ChatMessage& chat);
     void onNickTaken();
-    void startNickOver();
     std::string identity() const;
     void sendChatLine(std::string_view text);
 
     ADCConnection connection;    // the hub link
     std::string pid;             // our private id
-    std::string configuredNick;  // where the nick starts over
-    int nickRetries = 0;         // "_" added to the configured nick so far
     Step step = Step::Protocol;  // where a log-in stands
     std::string sid;             // our session id on this link
     bool fourByteCharacters = true;        // the hub relays characters beyond U+FFFF

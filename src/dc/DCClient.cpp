@@ -52,8 +52,6 @@ DCClient::~DCClient() {
 
 void DCClient::setConfig(const DCConfig& config) {
     useSettings(config);
-    configuredNick = config.dc_nick;
-    nickRetries = 0;
     charset.setCharset(config.dc_encoding);
 }
 
@@ -120,21 +118,11 @@ void DCClient::onLock(const std::string& command) {
     connection.writeMessage("$ValidateNick " + settings.dc_nick);
 }
 
-// The nick grows by one "_" per refusal, also across attempts (hubs that
-// close the link after a refusal), but only so far: then it starts over.
+// Most NMDC hubs keep the link after a refusal: the next nick is asked for
+// on it.
 void DCClient::onNickRefused(const std::string&) {
-    if (nickRetries == kMaxNickRetries) {
-        const std::string why = "the hub refused " + std::to_string(nickRetries + 1) + " nicks, the last \"" +
-                                settings.dc_nick + "\"" + saidLast();
-        startNickOver();
-        giveUp(why);
-        return;
-    }
-    logMessage(Warning, "Nickname \"" + settings.dc_nick + "\" already taken");
-    settings.dc_nick += "_";
-    ++nickRetries;
-    logMessage(Notice, "Trying \"" + settings.dc_nick + "\"...");
-    connection.writeMessage("$ValidateNick " + settings.dc_nick);
+    if (takeNextNick())
+        connection.writeMessage("$ValidateNick " + settings.dc_nick);
 }
 
 void DCClient::onPasswordRequest(const std::string&) { connection.writeMessage("$MyPass " + settings.dc_pass); }
@@ -165,11 +153,6 @@ std::string DCClient::myInfo() const {
     info += static_cast<char>(settings.dc_speed_val & 0xFF);
     info += "$" + settings.dc_email + "$" + settings.dc_share_size + "$";
     return info;
-}
-
-void DCClient::startNickOver() {
-    settings.dc_nick = configuredNick;
-    nickRetries = 0;
 }
 
 // "<nick> text" from another user, the nick free of NMDC's separators; our
@@ -218,13 +201,3 @@ std::optional<std::string> DCClient::goodbye(const std::string&) const {
     return "$Quit " + settings.dc_nick;
 }
 
-// After a lost session the next log-in starts from the configured nick.
-void DCClient::onLinkLost() {
-    HubClient::onLinkLost();
-    if (side.is(LinkState::InChannel))
-        startNickOver();
-}
-
-std::string DCClient::logInProgress() const {
-    return " as \"" + settings.dc_nick + "\" (" + std::to_string(nickRetries) + " nick retries)";
-}

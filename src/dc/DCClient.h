@@ -16,8 +16,6 @@
 
 class DCClient : public HubClient {
 public:
-    // Nick refusals taken before the nick starts over from the configured one.
-    static constexpr int kMaxNickRetries = 8;
     // Real hubs' locks are under 200 bytes.
     static constexpr std::size_t kMaxLockBytes = 512;
     // NMDC puts no limit on a chat line; hubs cut far longer ones than IRC
@@ -43,8 +41,6 @@ private:
     bool onMessage(const std::string& command, ChatMessage& chat) override;
     void writeChat(const std::string& text) override;
     std::optional<std::string> goodbye(const std::string& reason) const override;
-    void onLinkLost() override;
-    std::string logInProgress() const override;
     std::string chatPlace() const override { return "the hub's main chat"; }
     std::string lastWords() const override;
 
@@ -57,12 +53,9 @@ private:
     bool readChat(const std::string& command, ChatMessage& chat);
     std::string_view inUtf8(std::string_view text, std::string& converted) const;
     std::string myInfo() const;
-    void startNickOver();
 
-    std::string configuredNick;  // where the nick starts over
     DCConnection connection;     // the hub link
     HubCharset charset;          // the hub's character set
-    int nickRetries = 0;         // "_" added to the configured nick so far
     std::string lastChat;        // the hub's last chat line during the log-in
     std::string speakerUtf8;     // a received speaker and text converted to UTF-8
     std::string textUtf8;

@@ -35,6 +35,8 @@ HubClient::HubClient(Connection& connection, const ClientNames& names)
 
 void HubClient::useSettings(const DCConfig& config) {
     settings = config;
+    configuredNick = config.dc_nick;
+    nickRetries = 0;
     std::string why;
     hubAddress = parseHubAddress(config.dc_server, why).value_or(HubAddress());
     if (hubAddress.host.empty())
@@ -107,7 +109,33 @@ std::optional<HubClient::Clock::duration> HubClient::protocolWakeIn(Clock::time_
     return wake;
 }
 
+bool HubClient::takeNextNick() {
+    if (nickRetries == kMaxNickRetries) {
+        const std::string why = "the hub refused " + std::to_string(nickRetries + 1) + " nicks, the last \"" +
+                                settings.dc_nick + "\"" + saidLast();
+        startNickOver();
+        giveUp(why);
+        return false;
+    }
+    logMessage(Warning, "Nickname \"" + settings.dc_nick + "\" already taken");
+    settings.dc_nick += "_";
+    ++nickRetries;
+    logMessage(Notice, "Trying \"" + settings.dc_nick + "\"...");
+    return true;
+}
+
+void HubClient::startNickOver() {
+    settings.dc_nick = configuredNick;
+    nickRetries = 0;
+}
+
+std::string HubClient::logInProgress() const {
+    return " as \"" + settings.dc_nick + "\" (" + std::to_string(nickRetries) + " nick retries)";
+}
+
 void HubClient::onLinkLost() {
+    if (side.is(LinkState::InChannel))
+        startNickOver();
     const std::size_t waiting = pacer.discardAll();
     if (waiting > 0)
         logMessage(Warning, std::string(names().client) + ": the link to the hub is gone; dropped " +

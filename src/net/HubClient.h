@@ -18,6 +18,8 @@
 
 class HubClient : public ChatClient {
 public:
+    // Nick refusals taken before the nick starts over from the configured one.
+    static constexpr int kMaxNickRetries = 8;
     // TCP keepalive on the hub link: probes after 2 minutes of idleness,
     // every 30 seconds, 4 of them, so that a dead path is noticed.
     static constexpr std::chrono::seconds kKeepAliveIdle{120};
@@ -51,10 +53,17 @@ protected:
     void startKeepAlive();
     // Something went either way: the keep-alive waits again.
     void noteActivity(Clock::time_point now = Clock::now()) { lastActivityAt = now; }
+    // The hub refused the nick: it grows by one "_" and true is returned,
+    // also across attempts (hubs close the link after a refusal), but only
+    // so far: then the attempt is given up and the nick starts over.
+    bool takeNextNick();
+    // " as \"nick\" (n nick retries)"
+    std::string logInProgress() const override;
     // Says one chat message as the bot, framed by the protocol; it may hold
     // newlines. Called in turn by the pacing.
     virtual void writeChat(const std::string& text) = 0;
-    // The protocol's own lost link; the base's empties the queue.
+    // The protocol's own lost link; the base's empties the queue, and after
+    // a session the next log-in starts from the configured nick.
     void onLinkLost() override;
 
     DCConfig settings;  // the settings in use
@@ -65,8 +74,11 @@ private:
     std::optional<Clock::duration> protocolWakeIn(Clock::time_point now) const final;
     void writePacedChat(Clock::time_point now);
     void resetPacer();
+    void startNickOver();
 
     HubAddress hubAddress;
+    std::string configuredNick;          // where the nick starts over
+    int nickRetries = 0;                 // "_" added to the configured nick so far
     LinePacer pacer;                     // the bot's chat waiting for its turn
     std::chrono::seconds queueMaxAge{0};
     std::string batch;                   // what goes out as one message, reused
