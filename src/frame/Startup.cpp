@@ -12,7 +12,9 @@
 #include "frame/Config.h"
 #include "frame/Log.h"
 #include "frame/Pidfile.h"
-#include "net/HubClient.h"
+#include "adc/ADCClient.h"
+#include "dc/DCClient.h"
+#include "net/HubAddress.h"
 #include "frame/Relay.h"
 #include "irc/IRCClient.h"
 #include "frame/stopSignals.h"
@@ -111,11 +113,22 @@ int goToBackground(const Config& config) {
     return 0;
 }
 
+// The client for the protocol the address names (the configuration has
+// checked that this build speaks it).
+std::unique_ptr<HubClient> hubClientFor(const DCConfig& config) {
+    std::string why;
+    const std::optional<HubAddress> address = parseHubAddress(config.dc_server, why);
+    if (address && address->protocol == HubAddress::Protocol::Adc)
+        return std::make_unique<ADCClient>();
+    return std::make_unique<DCClient>();
+}
+
 void configureClients(const Config& config, Translator& translator, IRCClient& irc, HubClient& hub) {
     const std::chrono::seconds first(config.reconnect_delay_min);
     const std::chrono::seconds longest(config.reconnect_delay_max);
     irc.setConfig(config.irc);
     irc.setReconnectDelays(first, longest);
+    hub.setConfig(config.dc);
     hub.setReconnectDelays(first, longest);
     // The bot's chat waits for the hub as long as for the IRC server.
     hub.setQueueMaxAge(std::chrono::seconds(config.irc.irc_queue_max_age));
@@ -165,7 +178,7 @@ int startBrivox(int argc, char* argv[]) {
         logMessage(Error, "Unable to write pidfile", true);
 
     // The hub's protocol follows from its address.
-    hub = HubClient::forConfig(config.dc);
+    hub = hubClientFor(config.dc);
     configureClients(config, translator, irc, *hub);
     releaseStartupMemory();
     Relay relay(translator, irc, *hub);

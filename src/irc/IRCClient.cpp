@@ -396,6 +396,9 @@ std::string IRCClient::logInProgress() const {
 
 void IRCClient::resetPacer() {
     pacer.clear();
+    // The cost follows what goes on the wire, which the framing cuts to
+    // one protocol line.
+    pacer.chargeBySize(kMaxIrcLineBody);
     pacer.setLimits(settings.irc_burst_lines, std::chrono::milliseconds(settings.irc_line_interval),
                     std::chrono::seconds(settings.irc_queue_max_age));
 }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "adc/ADCClient.h"
-#include "dc/DCClient.h"
 #include "frame/Log.h"
 #include "frame/yesNo.h"
 #include "net/TlsSession.h"
@@ -15,18 +13,6 @@ namespace {
 constexpr char kLineSeparator = '\n';
 
 }  // namespace
-
-std::unique_ptr<HubClient> HubClient::forConfig(const DCConfig& config) {
-    std::string why;
-    const std::optional<HubAddress> address = parseHubAddress(config.dc_server, why);
-    std::unique_ptr<HubClient> client;
-    if (address && address->protocol == HubAddress::Protocol::Adc)
-        client = std::make_unique<ADCClient>();
-    else
-        client = std::make_unique<DCClient>();
-    client->setConfig(config);
-    return client;
-}
 
 HubClient::HubClient(Connection& connection, const ClientNames& names)
     : ChatClient(connection, names), queueLines(std::string(names.client) + ": warnings of chat dropped from the queue") {
@@ -61,7 +47,7 @@ void HubClient::setQueueMaxAge(std::chrono::seconds maxAge) {
 
 void HubClient::resetPacer() {
     pacer.discardAll();
-    pacer.setFlatCost();
+    pacer.chargePerMessage();
     pacer.setLimits(1, std::chrono::milliseconds(settings.dc_message_interval), queueMaxAge);
 }
 

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <chrono>
-#include <memory>
 #include <string>
 
 #include "frame/Config.h"
@@ -28,10 +27,6 @@ public:
     // After this much silence both ways (twice our patience: 2 minutes) we
     // send an empty line.
     static std::chrono::milliseconds silenceBeforeKeepAlive() { return patience() * 2; }
-
-    // The client for the protocol the configured address names (the
-    // configuration has checked that this build speaks it).
-    static std::unique_ptr<HubClient> forConfig(const DCConfig& config);
 
     // Takes the settings, which the configuration has checked.
     virtual void setConfig(const DCConfig& config) = 0;

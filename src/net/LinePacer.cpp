@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "frame/Log.h"
-#include "irc/IRCMessage.h"
 
 void LinePacer::setLimits(int burstUnits, std::chrono::milliseconds interval, std::chrono::seconds age) {
     capacity = std::max(1, burstUnits);
@@ -13,10 +12,8 @@ void LinePacer::setLimits(int burstUnits, std::chrono::milliseconds interval, st
     lastRefill = Clock::time_point{};
 }
 
-// The cost follows what goes on the wire, which the framing cuts to one
-// protocol line.
-double LinePacer::costOf(const std::string& line) {
-    return 1.0 + static_cast<double>(std::min(line.size(), kMaxIrcLineBody) / kBytesPerExtraUnit);
+double LinePacer::costOf(const std::string& line, std::size_t countedBytes) {
+    return 1.0 + static_cast<double>(std::min(line.size(), countedBytes) / kBytesPerExtraUnit);
 }
 
 void LinePacer::push(std::string line, Clock::time_point now) {

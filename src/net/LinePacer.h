@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <optional>
 #include <string>
@@ -34,8 +35,14 @@ public:
     void setLimits(int burstUnits, std::chrono::milliseconds interval,
                    std::chrono::seconds maxAge = std::chrono::seconds(0));
     bool enabled() const { return unitInterval.count() > 0; }
-    // Every message costs one unit, whatever its size.
-    void setFlatCost() { flatCost = true; }
+    // How a message is charged: by its size, of which at most countedBytes
+    // count (what the framing lets reach the server); or one unit each,
+    // whatever its size, as hubs count.
+    void chargeBySize(std::size_t countedBytes) {
+        chargedBytes = countedBytes;
+        perMessage = false;
+    }
+    void chargePerMessage() { perMessage = true; }
 
     void push(std::string line, Clock::time_point now = Clock::now());
     // The next line whose cost is available at now, if any; lines too old
@@ -66,8 +73,8 @@ public:
     std::size_t queuedLines() const { return queue.size(); }
     std::size_t queuedByteCount() const { return queuedBytes; }
 
-    static double costOf(const std::string& line);
-    double cost(const std::string& line) const { return flatCost ? 1.0 : costOf(line); }
+    static double costOf(const std::string& line, std::size_t countedBytes);
+    double cost(const std::string& line) const { return perMessage ? 1.0 : costOf(line, chargedBytes); }
 
 private:
     struct Queued {
@@ -83,7 +90,8 @@ private:
     std::size_t dropped = 0;
     std::size_t expired = 0;
     Drops unsettled;                     // dropped by the passes of a run not yet reported
-    bool flatCost = false;
+    std::size_t chargedBytes = SIZE_MAX;  // the bytes of a line that count
+    bool perMessage = false;              // a message costs one unit
     std::chrono::seconds maxAge{0};
     double capacity = 5;
     std::chrono::milliseconds unitInterval{0};

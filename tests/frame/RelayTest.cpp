@@ -14,6 +14,7 @@
 #include "TestCertificates.h"
 #include "TlsFront.h"
 #include "dc/DCClient.h"
+#include "irc/IRCMessage.h"
 #include "net/LinePacer.h"
 #include "net/TlsSession.h"
 
@@ -643,7 +644,7 @@ TEST_F(ScriptedPeersTest, AShortLineAfterALongOneWaitsOnlyForThePacingOfItsPiece
     std::string line;
     while ((line = irc.readLine(std::chrono::seconds(10))) != "PRIVMSG #chat :<carol> short") {
         EXPECT_LE(line.size(), 510u - std::string(":brivox!bot@scripted ").size());
-        units += LinePacer::costOf(line);
+        units += LinePacer::costOf(line, kMaxIrcLineBody);
     }
     const auto waited = std::chrono::steady_clock::now() - first;
     std::printf("%.0f units of pieces, short line after %.2f s\n", units,

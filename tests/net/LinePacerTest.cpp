@@ -43,10 +43,11 @@ TEST(LinePacer, TheAllowanceRefillsOnlyUpToTheBurst) {
 TEST(LinePacer, LongLinesCostMore) {
     LinePacer pacer;
     pacer.setLimits(4, 1000ms);
-    EXPECT_EQ(LinePacer::costOf(std::string(255, 'x')), 1.0);
-    EXPECT_EQ(LinePacer::costOf(std::string(256, 'x')), 2.0);
+    pacer.chargeBySize(510);
+    EXPECT_EQ(pacer.cost(std::string(255, 'x')), 1.0);
+    EXPECT_EQ(pacer.cost(std::string(256, 'x')), 2.0);
     // What the framing cuts off never reaches the server.
-    EXPECT_EQ(LinePacer::costOf(std::string(5000, 'x')), 2.0);
+    EXPECT_EQ(pacer.cost(std::string(5000, 'x')), 2.0);
     pacer.push(std::string(300, 'a'));
     pacer.push(std::string(300, 'b'));
     pacer.push("short");
@@ -119,7 +120,7 @@ TEST(LinePacer, LinesOlderThanTheirAgeAreDroppedAndCounted) {
 // bound, whatever its size; a line that alone is larger still goes.
 TEST(LinePacer, LinesThatWaitedGoOutJoinedAsOneMessage) {
     LinePacer pacer;
-    pacer.setFlatCost();
+    pacer.chargePerMessage();
     pacer.setLimits(1, 3000ms);
     pacer.push("first", t0);
     std::string batch;
