@@ -78,14 +78,21 @@ void ADCClient::onAttemptStart() { lastStatus.clear(); }
 void ADCClient::onLinkOpen() {
     startKeepAlive();
     step = Step::Protocol;
+    refusal.clear();
     sid.clear();
     nicks.clear();
     fourByteCharacters = true;
     connection.writeMessage(kSupport);
 }
 
+// A refusal ends the attempt with the hub's QUI, which may say how long to
+// stay away, or with whatever comes instead.
 bool ADCClient::onMessage(const std::string& line, ChatMessage& chat) {
     noteActivity();
+    if (!refusal.empty() && side.is(LinkState::LoggingIn) && line.compare(0, 5, "IQUI ") != 0) {
+        giveUp("the hub refused us: " + printable(refusal));
+        return false;
+    }
     if (!parseADCMessage(line, parsed)) {
         if (badMessages.admits(Notice))
             logMessage(Notice, "ADCClient: not an ADC message: \"" + printable(line) + "\"");
@@ -153,7 +160,7 @@ void ADCClient::onPasswordRequest(const ADCMessage& message) {
 }
 
 // Every status is logged. A refused nick is tried again with "_" over a new
-// link; after the other refusals the hub says goodbye with a QUI and closes.
+// link; the other refusals of a log-in (2xx) end the attempt.
 void ADCClient::onStatus(const ADCMessage& message) {
     if (message.parameters.empty() || message.parameters[0].size() != 3)
         return;
@@ -165,8 +172,24 @@ void ADCClient::onStatus(const ADCMessage& message) {
     if (!side.is(LinkState::LoggingIn))
         return;
     lastStatus.assign(said, 0, kMaxQuotedPeerText + 1);
-    if (code == "222")
+    if (code == "222") {
         onNickTaken();
+    } else if (code[0] == '2') {
+        refusal = said.substr(4);
+        keepAway(message);
+    }
+}
+
+// A wait the hub names (TL, in seconds) comes before the next attempt.
+void ADCClient::keepAway(const ADCMessage& message) {
+    const std::optional<std::string_view> wait = message.named("TL", 1);
+    if (!wait)
+        return;
+    const long seconds = std::strtol(std::string(*wait).c_str(), nullptr, 10);
+    // -1 asks us never to come back: we wait as long as we ever do.
+    const auto delay = seconds < 0 ? side.reconnectSchedule().longestDelay()
+                                   : std::chrono::seconds(std::min(seconds, 24L * 3600));
+    side.notBefore(Clock::now() + delay);
 }
 
 // The hub has closed the link on the refusal; the next nick needs a new one.
@@ -208,15 +231,9 @@ void ADCClient::onQuit(const ADCMessage& message) {
             nicks.erase(known);
         return;
     }
-    if (const auto wait = message.named("TL", 1)) {
-        const long seconds = std::strtol(std::string(*wait).c_str(), nullptr, 10);
-        // -1 asks us never to come back: we wait as long as we ever do.
-        const auto delay = seconds < 0 ? side.reconnectSchedule().longestDelay()
-                                       : std::chrono::seconds(std::min(seconds, 24L * 3600));
-        side.notBefore(Clock::now() + delay);
-    }
+    keepAway(message);
     const std::optional<std::string_view> words = message.named("MS", 1);
-    const std::string why = words ? unescaped(*words) : lastStatus;
+    const std::string why = words ? unescaped(*words) : !refusal.empty() ? refusal : lastStatus;
     if (side.is(LinkState::LoggingIn))
         giveUp("the hub refused us: " + printable(why));
     else

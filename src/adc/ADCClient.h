@@ -53,6 +53,7 @@ private:
     void onStatus(const ADCMessage& message);
     void onUserInfo(const ADCMessage& message);
     void onQuit(const ADCMessage& message);
+    void keepAway(const ADCMessage& message);
     bool readChat(const ADCMessage& message, ChatMessage& chat);
     void onNickTaken();
     std::string identity() const;
@@ -65,6 +66,7 @@ private:
     bool fourByteCharacters = true;        // the hub relays characters beyond U+FFFF
     std::map<std::string, std::string, std::less<>> nicks;  // every user's nick by session id
     std::string lastStatus;      // the hub's last status text during the log-in
+    std::string refusal;         // why the hub refused this log-in, while its goodbye is awaited
     ADCMessage parsed;           // the message being handled, reused
     std::string speaker;         // a received speaker and text, unescaped
     std::string text;

@@ -9,6 +9,7 @@
 #include "LogCapture.h"
 #include "ScriptedServer.h"
 #include "adc/ADCClient.h"
+#include "adc/adcEscapes.h"
 #include "adc/tiger.h"
 #include "net/base32.h"
 
@@ -76,6 +77,21 @@ TEST_F(ADCClientTest, SessionOnAnOldUhubAndAGoodbyeWithAWait) {
 
     client.sendChat("<alice> \x02" "bold\x02 \xf0\x9f\x98\x80 caf\xe9 tab\there");
     EXPECT_EQ(hub.readLine(), "BMSG AAAB <alice>\\sbold\\s\xef\xbf\xbd\\scaf\xef\xbf\xbd\\stab\there");
+    // A message longer than a hub takes in one line goes in parts, at line
+    // ends.
+    std::string longText = "first";
+    while (longText.size() < 6000)
+        longText += "\nline " + std::to_string(longText.size()) + " with  some words";
+    client.sendChat(longText);
+    std::string joined;
+    while (joined.size() < longText.size()) {
+        const std::string line = hub.readLine();
+        EXPECT_LT(line.size(), 4096u);
+        std::string text;
+        ASSERT_TRUE(adcUnescape(line.substr(10), text));
+        joined += (joined.empty() ? "" : "\n") + text;
+    }
+    EXPECT_EQ(joined, longText);
 
     hub.send("ISTA 231 Banned\\sfor\\snow TL600");
     hub.send("IQUI AAAB MSBanned\\sfor\\snow TL3");

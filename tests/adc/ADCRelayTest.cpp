@@ -43,7 +43,7 @@ protected:
         const std::string config =
             dir.write("brivox.conf", "irc_port = " + std::to_string(irc->port()) + "\ndc_server = adc://127.0.0.1:" +
                                          std::to_string(hub->port()) +
-                                         "\ndc_pass = secret\ndc_message_interval = 0\nreconnect_delay_min = 1\n" +
+                                         "\ndc_pass = secret\ndc_message_interval = 0\nirc_line_interval = 0\nreconnect_delay_min = 1\n" +
                                          extra);
         brivox.start(brivoxBinary(), {"-d", "-c", config});
     }
@@ -104,6 +104,11 @@ TEST_F(ADCRelayTest, ChatCrossesBothWaysByteForByte) {
     carol->say("dances", true);
     EXPECT_EQ(channelText(), "\x01" "ACTION <carol> dances\x01");
     EXPECT_EQ(brivox.stderrText().find("ERROR"), std::string::npos);
+
+    // ADC has no quit: the bot closes the link.
+    brivox.signal(SIGTERM);
+    EXPECT_EQ(brivox.waitExit(std::chrono::seconds(3)), 0);
+    EXPECT_NE(brivox.stderrText().find("Stopped by SIGTERM; quit IRC, quit the hub"), std::string::npos);
 }
 
 // adcs:// with the hub's key print logs in over TLS without a certificate
