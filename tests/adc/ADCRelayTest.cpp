@@ -40,11 +40,12 @@ protected:
     // unless extra names another.
     void startHub(const UhubOptions& options = UhubOptions()) { hub = std::make_unique<UhubRunner>(options); }
     void startBrivox(const std::string& extra = "") {
-        const std::string config =
-            dir.write("brivox.conf", "irc_port = " + std::to_string(irc->port()) + "\ndc_server = adc://127.0.0.1:" +
-                                         std::to_string(hub->port()) +
-                                         "\ndc_pass = secret\ndc_message_interval = 0\nirc_line_interval = 0\nreconnect_delay_min = 1\n" +
-                                         extra);
+        // No pacing on either side, unless a test asks for it.
+        const std::string config = dir.write(
+            "brivox.conf", "irc_port = " + std::to_string(irc->port()) + "\ndc_server = adc://127.0.0.1:" +
+                               std::to_string(hub->port()) +
+                               "\ndc_pass = secret\ndc_message_interval = 0\nirc_line_interval = 0\n"
+                               "reconnect_delay_min = 1\n" + extra);
         brivox.start(brivoxBinary(), {"-d", "-c", config});
     }
     void startRelay(const std::string& extra = "") {
