@@ -1,4 +1,4 @@
-// The daemon's command line: "-c file -l file -L num -p file -d -t -h".
+// The daemon's command line: "-c file -l file -L num -p file -d -t -V -h".
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@ struct CommandLine {
     std::string pidfileOverride;                 // -p; empty keeps the file's pidfile
     bool background = true;                      // cleared by -d
     bool checkOnly = false;                      // -t: check the configuration and exit
+    bool versionOnly = false;                    // -V: print the version and the build's features
     std::int32_t levelOverride = 0;              // -L, as strtol reads it
     bool levelGiven = false;                     // whether -L was given
 
@@ -22,5 +23,7 @@ struct CommandLine {
 
 // "brivox 0.1" on standard output.
 void printVersion();
+// The version, then what this build can do: "features: TLS ADC".
+void printVersionAndFeatures();
 // The usage text on standard output.
 void printUsage();

@@ -151,6 +151,10 @@ int startBrivox(int argc, char* argv[]) {
         printUsage();
         return 0;
     }
+    if (commandLine.versionOnly) {
+        printVersionAndFeatures();
+        return 0;
+    }
     // A write to a peer that has gone comes back as EPIPE instead of ending
     // the process.
     std::signal(SIGPIPE, SIG_IGN);

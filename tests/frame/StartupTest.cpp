@@ -1,20 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include "LoopbackListener.h"
 #include "ProcessRunner.h"
 #include "TempDir.h"
+#include "adc/tiger.h"
 #include "frame/Pidfile.h"
+#include "net/TlsSession.h"
+#include "platform.h"
 
 #include <unistd.h>
 
 namespace {
 
 const char kUsage[] =
-    "brivox 0.1\n"
+    "brivox " BRIVOX_VERSION "\n"
     "\n"
     "Options:\n"
     "   -h      - show this help message\n"
@@ -24,6 +29,7 @@ const char kUsage[] =
     "   -p file - override path to pidfile specified in config\n"
     "   -d      - do not go in background, all logging goes to stderr\n"
     "   -t      - check the configuration and exit\n"
+    "   -V      - print the version and what this build supports, and exit\n"
     "\n";
 
 // An IRC server setting nobody answers, so that a run ends at the log-in.
@@ -38,6 +44,23 @@ TEST(Startup, UsageTextForHelpUnknownOptionAndMissingArgument) {
         EXPECT_EQ(runBrivoxToEnd(brivox, args), 0) << args[0];
         EXPECT_EQ(brivox.stdoutText(), kUsage) << args[0];
     }
+}
+
+// -V names the build's features; the package and the port carry the same
+// version as the build.
+TEST(Startup, OneVersionEverywhere) {
+    ProcessRunner brivox;
+    EXPECT_EQ(runBrivoxToEnd(brivox, {"-V"}), 0);
+    const std::string features = std::string(TlsSession::available() ? " TLS" : "") + (tigerAvailable() ? " ADC" : "");
+    EXPECT_EQ(brivox.stdoutText(), "brivox " BRIVOX_VERSION "\nfeatures:" +
+                                       (features.empty() ? std::string(" none (no TLS, no ADC)") : features) + "\n");
+    const auto fileText = [](const char* path) {
+        std::ifstream file(std::string(BRIVOX_SOURCE_DIR) + path);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    EXPECT_EQ(fileText("/debian/changelog").rfind("brivox (" BRIVOX_VERSION ") ", 0), 0u);
+    EXPECT_NE(fileText("/contrib/freebsd/port/Makefile").find("\nDISTVERSION=\t" BRIVOX_VERSION "\n"),
+              std::string::npos);
 }
 
 TEST(Startup, GetoptReportsABadOptionOnStderr) {
