@@ -5,6 +5,7 @@
 
 #include "frame/Log.h"
 #include "frame/LogLimiter.h"
+#include "frame/statusLine.h"
 #include "frame/stopSignals.h"
 
 namespace {
@@ -29,6 +30,8 @@ int Relay::run() {
     for (;;) {
         if (stopPending())
             return stop();
+        if (takeStatusRequest())
+            logStatus();
         relayOnePass();
         if (firstLogInFailed) {
             farewell("");
@@ -59,6 +62,7 @@ void Relay::noteFirstLogIn(Side& side) {
 // What is queued goes out first, then QUIT and $Quit, all within the
 // goodbye time; a peer that takes nothing does not hold up the other.
 int Relay::stop() {
+    logStatus();
     const Goodbyes said = farewell(std::string("brivox stopped by ") + stopSignalName());
     const auto describe = [](Goodbye goodbye, const char* quit, const char* down, const char* undelivered) {
         return goodbye == Goodbye::Delivered ? quit : goodbye == Goodbye::NotSaid ? down : undelivered;
@@ -121,8 +125,10 @@ void Relay::relayOnePass() {
 // the other side.
 bool Relay::relayIRCToHub() {
     return irc.serve([this](const ChatMessage& chat) {
-        if (translator.IRCtoDC(chat, irc, hubText))
+        if (translator.IRCtoDC(chat, irc, hubText)) {
             hub.sendChat(hubText);
+            ++relayedToHub;
+        }
     });
 }
 
@@ -130,9 +136,21 @@ bool Relay::relayIRCToHub() {
 bool Relay::relayHubToIRC() {
     return hub.serve([this](const ChatMessage& chat) {
         if (translator.DCtoIRC(chat, hub, irc.chatRoom(chat.action), ircTexts))
-            for (const std::string& text : ircTexts)
+            for (const std::string& text : ircTexts) {
                 irc.sendChat(text, chat.action);
+                ++relayedToIrc;
+            }
     });
+}
+
+void Relay::logStatus() const {
+    const Clock::time_point now = Clock::now();
+    const auto report = [now](const ChatClient& client) {
+        const SideState& side = client.sideState();
+        return SideReport{client.names().side, client.describeState(), now - side.since(), side.logIns(),
+                          side.losses(), client.dropCounts()};
+    };
+    logMessage(Notice, statusLine(now - startedAt, report(irc), report(hub), relayedToHub, relayedToIrc));
 }
 
 bool Relay::congested(const ChatClient& client) const { return client.queuedOutputBytes() > kOutputHighWater; }

@@ -54,6 +54,7 @@ private:
     // The side is read: neither it nor the other is congested.
     bool takesInput(const Side& side) const;
     int stop();
+    void logStatus() const;
     Goodbyes farewell(const std::string& reason);
 
     Translator& translator;
@@ -65,4 +66,7 @@ private:
     std::string hubText;               // what one IRC message becomes on the hub
     std::vector<std::string> ircTexts;  // what one hub message becomes on IRC
     int highestDescriptor = 0;
+    Clock::time_point startedAt = Clock::now();
+    unsigned long relayedToHub = 0;     // chat handed to the hub side
+    unsigned long relayedToIrc = 0;     // lines handed to the IRC side
 };

@@ -11,7 +11,10 @@ bool acknowledged = false;
 sigset_t maskDuringWaits;                    // the mask with the stop signals let through
 bool maskKnown = false;
 
+volatile std::sig_atomic_t statusRequested = 0;
+
 void recordStop(int signalNumber) { requestedBy = signalNumber; }
+void recordStatusRequest(int) { statusRequested = 1; }
 
 // Before catchStopSignals (tests that run parts of the daemon) waits use the
 // mask as it is.
@@ -32,20 +35,31 @@ void catchStopSignals() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = recordStatusRequest;
+    sigaction(SIGUSR1, &action, nullptr);
 
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGUSR1);
     sigprocmask(SIG_BLOCK, &stopSignals, &maskDuringWaits);
     sigdelset(&maskDuringWaits, SIGTERM);
     sigdelset(&maskDuringWaits, SIGINT);
+    sigdelset(&maskDuringWaits, SIGUSR1);
     maskKnown = true;
 }
 
 bool stopPending() { return requestedBy != 0 && !acknowledged; }
 
 void acknowledgeStop() { acknowledged = true; }
+
+bool takeStatusRequest() {
+    if (statusRequested == 0)
+        return false;
+    statusRequested = 0;
+    return true;
+}
 
 const char* stopSignalName() { return requestedBy == SIGINT ? "SIGINT" : "SIGTERM"; }
 

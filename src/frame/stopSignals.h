@@ -1,7 +1,8 @@
-// SIGTERM and SIGINT ask the daemon to stop. The handler only records the
-// request; the relay loop and every blocking wait act on it. The two signals
-// are blocked everywhere except inside the waits, so that none can arrive
-// between a look at the request and the wait that would then sleep on.
+// SIGTERM and SIGINT ask the daemon to stop, SIGUSR1 for its status. The
+// handlers only record the request; the relay loop acts on it. The signals
+// are blocked everywhere except inside the loop's wait, so that none can
+// arrive between a look at the request and the wait that would then sleep
+// on.
 #pragma once
 
 #include <sys/select.h>
@@ -15,6 +16,8 @@ bool stopPending();
 void acknowledgeStop();
 // "SIGTERM" or "SIGINT", whichever asked.
 const char* stopSignalName();
+// SIGUSR1 asked for the status line since the last call.
+bool takeStatusRequest();
 
 // select(2) that a stop request interrupts: -1 with EINTR at once when one is
 // pending, or as soon as one arrives during the wait.

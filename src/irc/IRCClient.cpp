@@ -274,6 +274,7 @@ void IRCClient::joinChannel() {
 
 // Chat for a channel we are kept out of is dropped, not kept for later.
 void IRCClient::leaveChannel() {
+    drops.outOfChannel += pacer.queuedLines();
     countDropped(discardQueuedLines());
     enter(LinkState::OutOfChannel);
 }
@@ -384,6 +385,7 @@ std::optional<std::string> IRCClient::goodbye(const std::string& reason) const {
 }
 
 void IRCClient::onLinkLost() {
+    drops.sideDown += pacer.queuedLines();
     const std::size_t waiting = discardQueuedLines();
     if (waiting > 0)
         logMessage(Warning, "IRCClient: the link to the server is gone; dropped " + std::to_string(waiting) +

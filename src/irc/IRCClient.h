@@ -62,6 +62,7 @@ private:
     void onLinkLost() override;
     std::string logInProgress() const override;
     std::string chatPlace() const override { return settings.irc_channel; }
+    LinePacer::Drops queueDrops() const override { return pacer.totals(); }
 
     bool dispatch(const Handler* begin, const Handler* end, const IRCMessage& message);
     bool readChat(const IRCMessage& message, ChatMessage& chat) const;

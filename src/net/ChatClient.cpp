@@ -191,8 +191,37 @@ void ChatClient::reportDropped() {
 }
 
 void ChatClient::sendChat(std::string_view text, bool action) {
-    if (side.is(LinkState::Down) || !takeChat(text, action))
-        ++dropped;
+    if (!side.is(LinkState::Down) && takeChat(text, action))
+        return;
+    ++dropped;
+    if (side.is(LinkState::Down) || side.is(LinkState::LoggingIn))
+        ++drops.sideDown;
+    else
+        ++drops.outOfChannel;
+}
+
+DropCounts ChatClient::dropCounts() const {
+    DropCounts counts = drops;
+    const LinePacer::Drops queue = queueDrops();
+    counts.tooOld += queue.expired;
+    counts.overQueueBound += queue.overflowed;
+    return counts;
+}
+
+std::string ChatClient::describeState() const {
+    switch (side.state()) {
+    case LinkState::Down:
+        return "down";
+    case LinkState::LoggingIn:
+        return "logging in";
+    case LinkState::Joining:
+        return "joining " + chatPlace();
+    case LinkState::InChannel:
+        return "in " + chatPlace();
+    case LinkState::OutOfChannel:
+        return "out of " + chatPlace();
+    }
+    return std::string();
 }
 
 bool ChatClient::sayGoodbye(const std::string& reason) {

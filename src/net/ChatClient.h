@@ -22,6 +22,7 @@
 #include "frame/LogLimiter.h"
 #include "frame/printable.h"
 #include "net/Connection.h"
+#include "net/LinePacer.h"
 #include "net/SideState.h"
 
 // A line of chat as people said it, in UTF-8, without the protocol's
@@ -30,6 +31,14 @@ struct ChatMessage {
     std::string_view speaker;  // the nick of who said it
     std::string_view text;     // what was said
     bool action = false;       // a "/me" on the hub, a CTCP ACTION on IRC
+};
+
+// Chat for a side that it did not deliver, by why.
+struct DropCounts {
+    unsigned long tooOld = 0;          // waited in the queue past its age
+    unsigned long overQueueBound = 0;  // the queue was full
+    unsigned long outOfChannel = 0;    // the bot was kept out of the channel
+    unsigned long sideDown = 0;        // the side was down or logging in
 };
 
 // How a client names itself and its peer in the lines it logs.
@@ -94,6 +103,11 @@ public:
     void close();
 
     LinkState state() const { return side.state(); }
+    const SideState& sideState() const { return side; }
+    // Chat this side did not deliver since the start, by why.
+    DropCounts dropCounts() const;
+    // "in #chat", "logging in", "down": the side's state in words.
+    std::string describeState() const;
     // Up: logged in and in the channel or main chat, relaying chat.
     bool isConnected() const { return side.is(LinkState::InChannel); }
     bool everUp() const { return side.everUp(); }
@@ -157,11 +171,15 @@ protected:
     void dropLink(const std::string& why);
     // "; it said last: \"...\"", or nothing when the peer said nothing.
     std::string saidLast() const;
-    // Chat lines the protocol had to throw away itself.
+    // Chat lines the protocol had to throw away itself, reported in the
+    // next warning.
     void countDropped(std::size_t lines) { dropped += lines; }
+    // What the protocol's queue dropped since the start.
+    virtual LinePacer::Drops queueDrops() const = 0;
 
     Connection& link;  // the derived client's connection
     SideState side;    // down, logging in, joining, in or out of the channel
+    DropCounts drops;  // chat not delivered, by why (the queue's own drops apart)
 
 private:
     void startAttempt(Clock::time_point now);

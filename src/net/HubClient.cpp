@@ -122,6 +122,7 @@ std::string HubClient::logInProgress() const {
 void HubClient::onLinkLost() {
     if (side.is(LinkState::InChannel))
         startNickOver();
+    drops.sideDown += pacer.queuedLines();
     const std::size_t waiting = pacer.discardAll();
     if (waiting > 0)
         logMessage(Warning, std::string(names().client) + ": the link to the hub is gone; dropped " +

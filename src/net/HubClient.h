@@ -60,6 +60,7 @@ protected:
     // The protocol's own lost link; the base's empties the queue, and after
     // a session the next log-in starts from the configured nick.
     void onLinkLost() override;
+    LinePacer::Drops queueDrops() const override { return pacer.totals(); }
 
     DCConfig settings;  // the settings in use
 

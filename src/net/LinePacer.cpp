@@ -23,6 +23,7 @@ void LinePacer::push(std::string line, Clock::time_point now) {
         queuedBytes -= queue.front().line.size();
         queue.pop_front();
         ++dropped;
+        ++sinceStart.overflowed;
     }
 }
 
@@ -34,6 +35,7 @@ void LinePacer::dropExpired(Clock::time_point now) {
         queuedBytes -= queue.front().line.size();
         queue.pop_front();
         ++expired;
+        ++sinceStart.expired;
     }
 }
 

@@ -62,6 +62,8 @@ public:
     // a pass drops nothing more: a burst is reported in one line however
     // many passes it lasted. Called once a pass.
     Drops settledDrops();
+    // Everything dropped at the bound or for its age since the start.
+    Drops totals() const { return sinceStart; }
     // Logs what settledDrops gives, as warnings: overflowHead begins the
     // line of lines dropped at the bound, client the line of lines too old;
     // peer is what they waited for.
@@ -90,6 +92,7 @@ private:
     std::size_t dropped = 0;
     std::size_t expired = 0;
     Drops unsettled;                     // dropped by the passes of a run not yet reported
+    Drops sinceStart;                    // dropped in all
     std::size_t chargedBytes = SIZE_MAX;  // the bytes of a line that count
     bool perMessage = false;              // a message costs one unit
     std::chrono::seconds maxAge{0};

@@ -9,8 +9,15 @@ void SideState::enter(LinkState next, Clock::time_point now) {
     } else if (next == LinkState::InChannel) {
         schedule.loggedIn(now);
         ++sessions;
+        if (!sessionUp)
+            ++loggedIn;
+        sessionUp = true;
     } else if (next == LinkState::Down) {
         schedule.ended(now);
+        if (sessionUp)
+            ++lost;
+        sessionUp = false;
     }
+    changedAt = now;
     current = next;
 }

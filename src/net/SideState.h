@@ -27,6 +27,11 @@ public:
     bool everUp() const { return sessions > 0; }
     // Log-ins started in this run.
     unsigned long attemptsStarted() const { return attempts; }
+    // Log-ins that got into the channel or main chat, and sessions lost since.
+    unsigned long logIns() const { return loggedIn; }
+    unsigned long losses() const { return lost; }
+    // When the side entered its present state.
+    Clock::time_point since() const { return changedAt; }
 
     // Moves to next. The first InChannel of a session starts the session's
     // clock; Down ends the attempt or the session and schedules the next.
@@ -43,4 +48,8 @@ private:
     ReconnectSchedule schedule;
     unsigned long sessions = 0;  // times the side came up
     unsigned long attempts = 0;  // log-ins started
+    unsigned long loggedIn = 0;  // attempts that got in
+    unsigned long lost = 0;      // sessions that ended
+    bool sessionUp = false;      // this attempt got in and has not ended
+    Clock::time_point changedAt = Clock::now();
 };
