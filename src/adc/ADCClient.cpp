@@ -107,11 +107,13 @@ bool ADCClient::onMessage(const std::string& line, ChatMessage& chat) {
     else if (parsed.is("ISTA"))
         onStatus(parsed);
     else if (parsed.is("BINF"))
-        onUserInfo(parsed);
+        return onUserInfo(parsed, chat);
     else if (parsed.is("IQUI"))
-        onQuit(parsed);
+        return onQuit(parsed, chat);
     else if (parsed.is("BMSG"))
         return readChat(parsed, chat);
+    else if (parsed.is("EMSG") || parsed.is("DMSG"))
+        return readPrivate(parsed, chat);
     return false;
 }
 
@@ -200,36 +202,52 @@ void ADCClient::onNickTaken() {
 
 // Our own INF coming back means the hub let us in; the others tell us
 // who is who.
-void ADCClient::onUserInfo(const ADCMessage& message) {
+bool ADCClient::onUserInfo(const ADCMessage& message, ChatMessage& chat) {
     if (message.parameters.empty())
-        return;
+        return false;
     const std::string_view from = message.parameters[0];
     if (!sid.empty() && from == sid) {
         if (side.is(LinkState::LoggingIn)) {
             logMessage(Notice, "Logged in to the hub as " + settings.dc_nick);
             enter(LinkState::InChannel);
         }
-        return;
+        return false;
     }
     const std::optional<std::string_view> nick = message.named("NI", 1);
     if (!nick || !isSessionId(from))
-        return;
+        return false;
     const auto known = nicks.find(from);
-    if (known != nicks.end())
-        known->second = unescaped(*nick);
-    else if (nicks.size() < kMaxUsers)
-        nicks.emplace(std::string(from), unescaped(*nick));
+    if (known != nicks.end()) {
+        const std::string renamed = unescaped(*nick);
+        hubMembers.rename(known->second, renamed);
+        known->second = renamed;
+        return false;
+    }
+    if (nicks.size() >= kMaxUsers)
+        return false;
+    const std::string& added = nicks.emplace(std::string(from), unescaped(*nick)).first->second;
+    if (!userCame(added))
+        return false;
+    chat.speaker = added;
+    chat.kind = ChatKind::Joined;
+    return true;
 }
 
 // The hub's goodbye to us names why, and may say how long to stay away.
-void ADCClient::onQuit(const ADCMessage& message) {
+bool ADCClient::onQuit(const ADCMessage& message, ChatMessage& chat) {
     if (message.parameters.empty())
-        return;
+        return false;
     if (message.parameters[0] != sid) {
         const auto known = nicks.find(message.parameters[0]);
-        if (known != nicks.end())
-            nicks.erase(known);
-        return;
+        if (known == nicks.end())
+            return false;
+        speaker = known->second;
+        nicks.erase(known);
+        if (!userWent(speaker))
+            return false;
+        chat.speaker = speaker;
+        chat.kind = ChatKind::Left;
+        return true;
     }
     keepAway(message);
     const std::optional<std::string_view> words = message.named("MS", 1);
@@ -238,6 +256,33 @@ void ADCClient::onQuit(const ADCMessage& message) {
         giveUp("the hub refused us: " + printable(why));
     else
         dropLink("the hub closed our session: " + printable(why));
+    return false;
+}
+
+// "EMSG <from> <us> text PM<from>": said to the bot alone.
+bool ADCClient::readPrivate(const ADCMessage& message, ChatMessage& chat) {
+    if (!side.is(LinkState::InChannel) || message.parameters.size() < 3 || message.parameters[1] != sid ||
+        message.parameters[0] == sid || !message.named("PM", 3))
+        return false;
+    const auto known = nicks.find(message.parameters[0]);
+    if (known == nicks.end() || !adcUnescape(message.parameters[2], text))
+        return false;
+    speaker = known->second;
+    chat.speaker = speaker;
+    chat.text = text;
+    chat.kind = ChatKind::Private;
+    return true;
+}
+
+void ADCClient::sendPrivate(std::string_view nick, const std::vector<std::string>& lines) {
+    if (!side.is(LinkState::InChannel))
+        return;
+    for (const auto& [to, known] : nicks)
+        if (sameNick(known, nick)) {
+            connection.writeMessage("EMSG " + sid + " " + to + " " +
+                                    adcEscape(hubChatText(privateText(lines), fourByteCharacters)) + " PM" + sid);
+            return;
+        }
 }
 
 // Main chat of another user; private messages carry a PM flag.

@@ -31,6 +31,7 @@ public:
 
     void setConfig(const DCConfig& config) override;
     std::size_t chatRoom(bool) const override { return kChatRoom; }
+    void sendPrivate(std::string_view nick, const std::vector<std::string>& lines) override;
     // The PID the bot logs in with, 24 bytes: the same for the whole run,
     // so that a new log-in replaces a session the hub still holds.
     const std::string& privateId() const { return pid; }
@@ -51,8 +52,9 @@ private:
     void onHubInfo(const ADCMessage& message);
     void onPasswordRequest(const ADCMessage& message);
     void onStatus(const ADCMessage& message);
-    void onUserInfo(const ADCMessage& message);
-    void onQuit(const ADCMessage& message);
+    bool onUserInfo(const ADCMessage& message, ChatMessage& chat);
+    bool onQuit(const ADCMessage& message, ChatMessage& chat);
+    bool readPrivate(const ADCMessage& message, ChatMessage& chat);
     void keepAway(const ADCMessage& message);
     bool readChat(const ADCMessage& message, ChatMessage& chat);
     void onNickTaken();

@@ -72,11 +72,64 @@ bool DCClient::onMessage(const std::string& command, ChatMessage& chat) {
     // A hub that is full or sends us elsewhere closes the link next.
     if ((startsWith(command, "$HubIsFull") || startsWith(command, "$ForceMove")) && hubNotices.admits(Warning))
         logMessage(Warning, "DCClient: the hub says \"" + printable(command) + "\"");
+    if (readPresence(command, chat))
+        return true;
     if (side.is(LinkState::LoggingIn)) {
         followLogIn(command);
         return false;
     }
-    return readChat(command, chat);
+    return readChat(command, chat) || readPrivate(command, chat);
+}
+
+// Who is on the hub: everyone the hub lists or greets, until they quit.
+// A greeting or a quit in the main chat is a coming or going to tell.
+bool DCClient::readPresence(const std::string& command, ChatMessage& chat) {
+    const std::string_view line(command);
+    if (startsWith(command, "$Hello ") || startsWith(command, "$Quit ")) {
+        const bool came = command[1] == 'H';
+        speakerUtf8 = inUtf8(line.substr(came ? 7 : 6), textUtf8);
+        if (!(came ? userCame(speakerUtf8) : userWent(speakerUtf8)))
+            return false;
+        chat.speaker = speakerUtf8;
+        chat.kind = came ? ChatKind::Joined : ChatKind::Left;
+        return true;
+    }
+    if (startsWith(command, "$MyINFO $ALL ")) {
+        const std::string_view rest = line.substr(13);
+        userCame(inUtf8(rest.substr(0, rest.find(' ')), textUtf8));
+    } else if (startsWith(command, "$NickList ")) {
+        std::string_view list = line.substr(10);
+        for (std::size_t end; (end = list.find("$$")) != std::string_view::npos; list.remove_prefix(end + 2))
+            userCame(inUtf8(list.substr(0, end), textUtf8));
+    }
+    return false;
+}
+
+// "$To: <us> From: <nick> $<nick> text": said to the bot alone.
+bool DCClient::readPrivate(const std::string& command, ChatMessage& chat) {
+    const std::string head = "$To: " + settings.dc_nick + " From: ";
+    if (!startsWith(command, head.c_str()))
+        return false;
+    const std::string_view rest = std::string_view(command).substr(head.size());
+    const std::size_t nickEnd = rest.find(' ');
+    if (nickEnd == std::string_view::npos || rest.compare(nickEnd, 3, " $<") != 0)
+        return false;
+    const std::string_view nick = rest.substr(0, nickEnd);
+    const std::size_t textAt = nickEnd + 3 + nick.size() + 2;
+    if (rest.compare(nickEnd + 3, nick.size() + 2, std::string(nick) + "> ") != 0)
+        return false;
+    chat.speaker = inUtf8(nick, speakerUtf8);
+    chat.text = inUtf8(rest.substr(textAt), textUtf8);
+    chat.kind = ChatKind::Private;
+    return true;
+}
+
+void DCClient::sendPrivate(std::string_view nick, const std::vector<std::string>& lines) {
+    if (!side.is(LinkState::InChannel))
+        return;
+    const std::string text = privateText(lines);
+    connection.writeMessage("$To: " + std::string(nick) + " From: " + settings.dc_nick + " $<" + settings.dc_nick +
+                            "> " + (charset.reachesHubAsIs(text) ? text : charset.toHub(text)));
 }
 
 // The hub's chat during the log-in usually says why it refuses us.

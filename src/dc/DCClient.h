@@ -7,6 +7,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "dc/DCConnection.h"
 #include "dc/HubCharset.h"
@@ -28,6 +29,7 @@ public:
     void setConfig(const DCConfig& config) override;
 
     std::size_t chatRoom(bool) const override { return kChatRoom; }
+    void sendPrivate(std::string_view nick, const std::vector<std::string>& lines) override;
 
 private:
     struct LoginCommand {
@@ -51,6 +53,8 @@ private:
     void onPasswordRefused(const std::string& command);
     void onHello(const std::string& command);
     bool readChat(const std::string& command, ChatMessage& chat);
+    bool readPresence(const std::string& command, ChatMessage& chat);
+    bool readPrivate(const std::string& command, ChatMessage& chat);
     std::string_view inUtf8(std::string_view text, std::string& converted) const;
     std::string myInfo() const;
 

@@ -174,6 +174,7 @@ const ConfigKey configKeys[] = {
     NUMBER_KEY(reconnect_delay_max, , number(1, 24 * 3600, nullptr, longestDelayNotShorter)),
     NUMBER_KEY(dc_message_interval, dc., number(0, 3600 * 1000)),
     NUMBER_KEY(dc_message_max_bytes, dc., number(256, 64 * 1024)),
+    TEXT_KEY(relay_presence, , yesNo()),
     {"", text(kNul, 0), nullptr, nullptr},
 };
 

@@ -75,6 +75,7 @@ struct Config {
     std::int32_t loglevel = 11;                  // log mask: Error, Warning, Notice
     std::int32_t use_syslog = 0;                 // nonzero: syslog in the background
     std::string ignore_nicks;                    // comma-separated speakers never relayed
+    std::string relay_presence = "no";           // yes: who joins and leaves is told on the other side
     std::int32_t reconnect_delay_min = 10;       // s before the first new attempt after a failure
     std::int32_t reconnect_delay_max = 300;      // s the delay doubles up to
     std::map<std::string, std::string> rawValues;  // every pair read from the file

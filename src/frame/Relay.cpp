@@ -18,8 +18,11 @@ timeval toTimeval(std::chrono::steady_clock::duration wait) {
 
 }  // namespace
 
-Relay::Relay(Translator& lineTranslator, ChatClient& ircClient, ChatClient& hubClient)
-    : translator(lineTranslator), irc(ircClient), hub(hubClient), sides{{irc, hub}, {hub, irc}} {}
+Relay::Relay(Translator& lineTranslator, ChatClient& ircClient, ChatClient& hubClient, const RelayOptions& options)
+    : translator(lineTranslator), irc(ircClient), hub(hubClient), sides{{irc, hub}, {hub, irc}},
+      presence(options.presence), ircPresence(options.channel, "IRC"), hubPresence("the hub", "the hub") {
+    answers.setPlaces(options.channel, options.server, options.hub);
+}
 
 // Both log-ins start in the first pass and go on side by side: a slow peer
 // holds up nothing but its own side. A side that fails its first log-in
@@ -109,6 +112,7 @@ void Relay::relayOnePass() {
     const bool hubBacklog = hubTakesInput && relayHubToIRC();
     noteFirstLogIn(sides[1]);
     backlog = ircBacklog || hubBacklog;
+    tellPresence();
     for (Side& side : sides) {
         side.client.tick();
         noteFirstLogIn(side);
@@ -125,7 +129,9 @@ void Relay::relayOnePass() {
 // the other side.
 bool Relay::relayIRCToHub() {
     return irc.serve([this](const ChatMessage& chat) {
-        if (translator.IRCtoDC(chat, irc, hubText)) {
+        if (chat.kind != ChatKind::Public)
+            handleOther(chat, true);
+        else if (translator.IRCtoDC(chat, irc, hubText)) {
             hub.sendChat(hubText);
             ++relayedToHub;
         }
@@ -135,7 +141,9 @@ bool Relay::relayIRCToHub() {
 // One hub message may become several IRC lines.
 bool Relay::relayHubToIRC() {
     return hub.serve([this](const ChatMessage& chat) {
-        if (translator.DCtoIRC(chat, hub, irc.chatRoom(chat.action), ircTexts))
+        if (chat.kind != ChatKind::Public)
+            handleOther(chat, false);
+        else if (translator.DCtoIRC(chat, hub, irc.chatRoom(chat.action), ircTexts))
             for (const std::string& text : ircTexts) {
                 irc.sendChat(text, chat.action);
                 ++relayedToIrc;
@@ -151,6 +159,33 @@ void Relay::logStatus() const {
                           side.losses(), client.dropCounts()};
     };
     logMessage(Notice, statusLine(now - startedAt, report(irc), report(hub), relayedToHub, relayedToIrc));
+}
+
+// A private message is answered on its own side; comings and goings are
+// gathered for the other, when the operator wants them told.
+void Relay::handleOther(const ChatMessage& chat, bool fromIrc) {
+    ChatClient& asked = fromIrc ? irc : hub;
+    ChatClient& other = fromIrc ? hub : irc;
+    if (!translator.crosses(chat, asked))
+        return;
+    if (chat.kind == ChatKind::Private) {
+        if (const auto lines = answers.answer(chat, fromIrc, other))
+            asked.sendPrivate(chat.speaker, *lines);
+    } else if (presence) {
+        (fromIrc ? ircPresence : hubPresence).note(chat.kind, chat.speaker);
+    }
+}
+
+// Through the same pacing as chat.
+void Relay::tellPresence() {
+    for (const std::string& notice : ircPresence.take()) {
+        hub.sendChat(notice);
+        ++relayedToHub;
+    }
+    for (const std::string& notice : hubPresence.take()) {
+        irc.sendChat(notice);
+        ++relayedToIrc;
+    }
 }
 
 bool Relay::congested(const ChatClient& client) const { return client.queuedOutputBytes() > kOutputHighWater; }
@@ -199,6 +234,9 @@ timeval* Relay::waitLimit(timeval& storage) const {
         if (side.client.inputWaiting() && takesInput(side))
             wait = Clock::duration::zero();
     }
+    for (const PresenceNotices* notices : {&ircPresence, &hubPresence})
+        if (const auto due = notices->dueIn(Clock::now()))
+            wait = wait ? std::min(*wait, *due) : *due;
     if (backlog)
         wait = Clock::duration::zero();
     if (!wait)

@@ -10,8 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "frame/BotAnswers.h"
+#include "frame/PresenceNotices.h"
 #include "net/ChatClient.h"
 #include "translator/Translator.h"
+
+// What the relay does besides chat, and how it names the two places.
+struct RelayOptions {
+    bool presence = false;   // tell who comes and goes on the other side
+    std::string channel;     // "#chat"
+    std::string server;      // "irc.example.org"
+    std::string hub;         // "hub.example.org"
+};
 
 class Relay {
 public:
@@ -24,7 +34,7 @@ public:
     // The goodbye to both sides on a stop takes at most this long.
     static constexpr std::chrono::seconds kGoodbyeTime{2};
 
-    Relay(Translator& translator, ChatClient& irc, ChatClient& hub);
+    Relay(Translator& translator, ChatClient& irc, ChatClient& hub, const RelayOptions& options = RelayOptions());
 
     // Logs in to both sides and relays until a stop is asked for; the exit
     // status: 0 after a stop, 2 when the first log-in of a side failed.
@@ -47,6 +57,10 @@ private:
     void relayOnePass();
     bool relayIRCToHub();
     bool relayHubToIRC();
+    // Private messages and comings and goings, from the side that is irc
+    // when fromIrc.
+    void handleOther(const ChatMessage& chat, bool fromIrc);
+    void tellPresence();
     void noteFirstLogIn(Side& side);
     void waitForTraffic(std::optional<Clock::time_point> goodbyeUntil = std::nullopt);
     timeval* waitLimit(timeval& storage) const;
@@ -69,4 +83,8 @@ private:
     Clock::time_point startedAt = Clock::now();
     unsigned long relayedToHub = 0;     // chat handed to the hub side
     unsigned long relayedToIrc = 0;     // lines handed to the IRC side
+    bool presence = false;
+    BotAnswers answers;
+    PresenceNotices ircPresence;         // comings and goings in the channel, for the hub
+    PresenceNotices hubPresence;         // ... on the hub, for the channel
 };

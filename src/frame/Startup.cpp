@@ -18,6 +18,7 @@
 #include "frame/Relay.h"
 #include "irc/IRCClient.h"
 #include "frame/stopSignals.h"
+#include "frame/yesNo.h"
 #include "platform.h"
 
 #if defined(HAVE_MALLOC_TRIM) || defined(HAVE_MALLOPT_MMAP_THRESHOLD)
@@ -185,6 +186,11 @@ int startBrivox(int argc, char* argv[]) {
     hub = hubClientFor(config.dc);
     configureClients(config, translator, irc, *hub);
     releaseStartupMemory();
-    Relay relay(translator, irc, *hub);
+    RelayOptions options;
+    options.presence = parseYesNo(config.relay_presence).value_or(false);
+    options.channel = config.irc.irc_channel;
+    options.server = config.irc.irc_server;
+    options.hub = config.dc.dc_server;
+    Relay relay(translator, irc, *hub, options);
     return relay.run();
 }

@@ -105,8 +105,10 @@ bool IRCClient::onMessage(const std::string& line, ChatMessage& chat) {
             dispatch(std::begin(registrationHandlers), std::end(registrationHandlers), message);
         return false;
     }
-    if (dispatch(std::begin(sessionHandlers), std::end(sessionHandlers), message))
-        return false;
+    // Who comes and goes is kept, and told when it is another user.
+    const bool presence = readPresence(message, chat);
+    if (dispatch(std::begin(sessionHandlers), std::end(sessionHandlers), message) || presence)
+        return presence;
     if (message.is("PRIVMSG"))
         return readChat(message, chat);
     if (awaitsJoinAnswer() && isErrorReply(message.command) && isOurChannel(message.param(1)))
@@ -124,11 +126,20 @@ bool IRCClient::dispatch(const Handler* begin, const Handler* end, const IRCMess
 }
 
 // ":nick!user@host PRIVMSG <our channel> :text", a CTCP ACTION as an action;
-// other CTCP requests (VERSION, PING...) are for IRC clients, not people.
+// other CTCP requests (VERSION, PING...) are for IRC clients, not people. A
+// PRIVMSG to the bot is for the bot, CTCP requests included.
 bool IRCClient::readChat(const IRCMessage& message, ChatMessage& chat) const {
-    if (message.paramCount != 2 || !message.fromUser() || !isOurChannel(message.param(0)))
+    if (message.paramCount != 2 || !message.fromUser())
         return false;
     std::string_view text = message.param(1);
+    if (isUs(message.param(0))) {
+        chat.speaker = message.senderNick();
+        chat.text = text;
+        chat.kind = ChatKind::Private;
+        return true;
+    }
+    if (!isOurChannel(message.param(0)))
+        return false;
     const bool action = text.compare(0, kAction.size(), kAction) == 0 &&
                         (text.size() == kAction.size() || text[kAction.size()] == ' ' || text[kAction.size()] == '\x01');
     if (!text.empty() && text[0] == '\x01' && !action)
@@ -142,6 +153,64 @@ bool IRCClient::readChat(const IRCMessage& message, ChatMessage& chat) const {
     chat.text = text;
     chat.action = action;
     return true;
+}
+
+// Joins, parts, quits, kicks and renames of others in the channel, and the
+// names the server lists after our JOIN. True for a coming or going to tell.
+bool IRCClient::readPresence(const IRCMessage& message, ChatMessage& chat) {
+    const std::string_view sender = message.senderNick();
+    if (message.is("353")) {
+        if (isOurChannel(message.param(2)))
+            addNames(message.param(3));
+        return false;
+    }
+    if (message.is("NICK")) {
+        channelMembers.rename(sender, message.param(0));
+        return false;
+    }
+    ChatKind kind;
+    if (message.is("JOIN") && isOurChannel(message.param(0)) && !isUs(sender)) {
+        channelMembers.add(sender);
+        kind = ChatKind::Joined;
+    } else if (message.is("PART") && isOurChannel(message.param(0)) && channelMembers.remove(sender)) {
+        kind = ChatKind::Left;
+    } else if (message.is("QUIT") && channelMembers.remove(sender)) {
+        kind = ChatKind::Quit;
+    } else if (message.is("KICK") && isOurChannel(message.param(0)) && channelMembers.remove(message.param(1))) {
+        chat.speaker = message.param(1);
+        chat.kind = ChatKind::Kicked;
+        return side.is(LinkState::InChannel);
+    } else {
+        return false;
+    }
+    chat.speaker = sender;
+    chat.kind = kind;
+    return side.is(LinkState::InChannel);
+}
+
+// "@alice +bob carol": the modes a server puts before a nick are not part
+// of it.
+void IRCClient::addNames(std::string_view names) {
+    constexpr std::string_view kModePrefixes = "~&@%+!";
+    std::size_t start = 0;
+    while (start < names.size()) {
+        const std::size_t end = std::min(names.find(' ', start), names.size());
+        std::string_view nick = names.substr(start, end - start);
+        nick.remove_prefix(std::min(nick.find_first_not_of(kModePrefixes), nick.size()));
+        if (!nick.empty() && !isUs(nick))
+            channelMembers.add(nick);
+        start = end + 1;
+    }
+}
+
+// Answers go as NOTICEs, which no client or bot answers in turn, paced
+// with the chat.
+void IRCClient::sendPrivate(std::string_view nick, const std::vector<std::string>& lines) {
+    if (!side.is(LinkState::InChannel))
+        return;
+    for (const std::string& line : lines)
+        pacer.push("NOTICE " + std::string(nick) + " :" + line);
+    writePacedLines();
 }
 
 // The server holds the welcome back until the exchange ends with CAP END.
@@ -211,6 +280,8 @@ void IRCClient::onJoin(const IRCMessage& message) {
     noteOwnPrefix();
     if (side.is(LinkState::InChannel))
         return;
+    // The server lists who is there next.
+    channelMembers.clear();
     joinLines.log(Notice, "Joined " + settings.irc_channel + " as " + settings.irc_nick);
     enter(LinkState::InChannel);
 }
@@ -274,6 +345,7 @@ void IRCClient::joinChannel() {
 
 // Chat for a channel we are kept out of is dropped, not kept for later.
 void IRCClient::leaveChannel() {
+    channelMembers.clear();
     drops.outOfChannel += pacer.queuedLines();
     countDropped(discardQueuedLines());
     enter(LinkState::OutOfChannel);
@@ -385,6 +457,7 @@ std::optional<std::string> IRCClient::goodbye(const std::string& reason) const {
 }
 
 void IRCClient::onLinkLost() {
+    channelMembers.clear();
     drops.sideDown += pacer.queuedLines();
     const std::size_t waiting = discardQueuedLines();
     if (waiting > 0)

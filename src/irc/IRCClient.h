@@ -5,6 +5,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "frame/Config.h"
 #include "frame/LogLimiter.h"
@@ -41,6 +42,8 @@ public:
     // Our prefix's length and the server's case mapping, as far as known.
     const IRCServerView& serverView() const { return view; }
 
+    void sendPrivate(std::string_view nick, const std::vector<std::string>& lines) override;
+    const MemberList& members() const override { return channelMembers; }
     std::size_t chatRoom(bool action) const override;
     bool sameNick(std::string_view a, std::string_view b) const override;
 
@@ -66,6 +69,8 @@ private:
 
     bool dispatch(const Handler* begin, const Handler* end, const IRCMessage& message);
     bool readChat(const IRCMessage& message, ChatMessage& chat) const;
+    bool readPresence(const IRCMessage& message, ChatMessage& chat);
+    void addNames(std::string_view names);
     void followSasl(const IRCMessage& message, std::string_view line);
     void onPing(const IRCMessage& message);
     void onWelcome(const IRCMessage& message);
@@ -100,6 +105,7 @@ private:
     std::string privmsgHead;     // "PRIVMSG <channel> :"
     std::string outgoing;        // the line being built, reused
     IRCServerView view;          // what the server told us that shapes our lines
+    MemberList channelMembers{[this](std::string_view nick) { return ircFold(nick, view.caseMapping); }};
     std::optional<SaslLogin> sasl;  // the SASL exchange of this log-in, when configured
     std::string_view currentLine;   // the line being handled, for the SASL replies
     LogLimiter kickLines{"IRCClient: kicks of the bot"};     // what a server can make us log again and again

@@ -111,6 +111,13 @@ CaseMapping caseMappingNamed(std::string_view value) {
     return CaseMapping::Ascii;
 }
 
+std::string ircFold(std::string_view name, CaseMapping mapping) {
+    std::string folded(name);
+    for (char& c : folded)
+        c = lower(c, mapping);
+    return folded;
+}
+
 bool ircNamesEqual(std::string_view a, std::string_view b, CaseMapping mapping) {
     if (a.size() != b.size())
         return false;

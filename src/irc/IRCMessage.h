@@ -58,6 +58,9 @@ enum class CaseMapping { Rfc1459, StrictRfc1459, Ascii };
 CaseMapping caseMappingNamed(std::string_view value);
 
 bool ircNamesEqual(std::string_view a, std::string_view b, CaseMapping mapping = CaseMapping::Rfc1459);
+// name in the lower case of the mapping: equal for names ircNamesEqual
+// finds equal.
+std::string ircFold(std::string_view name, CaseMapping mapping);
 
 // What the server has told the bot that shapes the lines it sends.
 struct IRCServerView {

@@ -18,19 +18,33 @@
 #include <string>
 #include <string_view>
 #include <sys/select.h>
+#include <vector>
 
 #include "frame/LogLimiter.h"
 #include "frame/printable.h"
 #include "net/Connection.h"
 #include "net/LinePacer.h"
+#include "net/MemberList.h"
 #include "net/SideState.h"
 
+// What a side hands over besides public chat.
+enum class ChatKind {
+    Public,   // said in the channel or main chat
+    Private,  // said to the bot alone
+    Joined,   // the speaker came into the channel or onto the hub
+    Left,     // ... left it
+    Kicked,   // ... was kicked out of it
+    Quit,     // ... left the network
+};
+
 // A line of chat as people said it, in UTF-8, without the protocol's
-// framing or the speaker's tag. The views are valid while it is delivered.
+// framing or the speaker's tag, or one of the other things people do. The
+// views are valid while it is delivered.
 struct ChatMessage {
-    std::string_view speaker;  // the nick of who said it
+    std::string_view speaker;  // the nick of who said or did it
     std::string_view text;     // what was said
     bool action = false;       // a "/me" on the hub, a CTCP ACTION on IRC
+    ChatKind kind = ChatKind::Public;
 };
 
 // Chat for a side that it did not deliver, by why.
@@ -91,6 +105,11 @@ public:
     // Says text in the channel or main chat as the bot. Dropped, and counted
     // in one warning, while the side cannot take it.
     void sendChat(std::string_view text, bool action = false);
+    // Answers one user privately, in a few short lines; dropped while the
+    // side is not in its channel.
+    virtual void sendPrivate(std::string_view nick, const std::vector<std::string>& lines) = 0;
+    // Who else is in the channel or main chat now.
+    virtual const MemberList& members() const = 0;
     // How many bytes of text one chat message of the bot can carry here.
     virtual std::size_t chatRoom(bool action) const = 0;
     // Whether two nicks name the same user here.

@@ -15,7 +15,14 @@ constexpr char kLineSeparator = '\n';
 }  // namespace
 
 HubClient::HubClient(Connection& connection, const ClientNames& names)
-    : ChatClient(connection, names), queueLines(std::string(names.client) + ": warnings of chat dropped from the queue") {
+    : ChatClient(connection, names),
+      hubMembers([](std::string_view nick) {
+          std::string folded(nick);
+          for (char& c : folded)
+              c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+          return folded;
+      }),
+      queueLines(std::string(names.client) + ": warnings of chat dropped from the queue") {
     resetPacer();
 }
 
@@ -38,6 +45,22 @@ bool HubClient::sameNick(std::string_view a, std::string_view b) const {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool HubClient::userCame(std::string_view nick) {
+    if (nick.empty() || sameNick(nick, settings.dc_nick) || hubMembers.contains(nick))
+        return false;
+    hubMembers.add(nick);
+    return side.is(LinkState::InChannel);
+}
+
+bool HubClient::userWent(std::string_view nick) { return hubMembers.remove(nick) && side.is(LinkState::InChannel); }
+
+std::string HubClient::privateText(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += (text.empty() ? "" : "\n") + line;
+    return text;
 }
 
 void HubClient::setQueueMaxAge(std::chrono::seconds maxAge) {
@@ -120,6 +143,7 @@ std::string HubClient::logInProgress() const {
 }
 
 void HubClient::onLinkLost() {
+    hubMembers.clear();
     if (side.is(LinkState::InChannel))
         startNickOver();
     drops.sideDown += pacer.queuedLines();

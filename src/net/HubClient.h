@@ -34,6 +34,7 @@ public:
     const DCConfig& getConfig() const { return settings; }
     // Nicks compare without regard to ASCII letter case, as hubs do.
     bool sameNick(std::string_view a, std::string_view b) const override;
+    const MemberList& members() const override { return hubMembers; }
     // How long the bot's chat may wait for its turn (zero: no limit).
     void setQueueMaxAge(std::chrono::seconds maxAge);
 
@@ -62,7 +63,16 @@ protected:
     void onLinkLost() override;
     LinePacer::Drops queueDrops() const override { return pacer.totals(); }
 
+    // A user came (true: one to tell, once we are in the main chat) or
+    // went (true: one that was there).
+    bool userCame(std::string_view nick);
+    bool userWent(std::string_view nick);
+    // An answer to one user: the lines joined as one private message, as
+    // DC clients send messages of several lines.
+    static std::string privateText(const std::vector<std::string>& lines);
+
     DCConfig settings;  // the settings in use
+    MemberList hubMembers;  // who else is on the hub
 
 private:
     bool takeChat(std::string_view text, bool action) final;

@@ -35,9 +35,11 @@ public:
     // message ends with a marker saying how much was left out. False when it
     // does not cross; out is then untouched.
     bool DCtoIRC(const ChatMessage& chat, const ChatClient& hub, std::size_t room, std::vector<std::string>& out) const;
+    // Whether what the speaker said or did may reach the other side or be
+    // answered: a speaker that is a name, not in ignore_nicks.
+    bool crosses(const ChatMessage& chat, const ChatClient& from) const;
 
 private:
-    bool crosses(const ChatMessage& chat, const ChatClient& from) const;
 
     std::vector<std::string> ignoredNicks;  // speakers never relayed
     // Reused from message to message, so that relaying allocates nothing

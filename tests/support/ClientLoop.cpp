@@ -5,8 +5,13 @@
 
 void ClientLoop::pass(std::chrono::milliseconds wait) {
     client.serve([this](const ChatMessage& message) {
-        chat.push_back(message.action ? "* " + std::string(message.speaker) + " " + std::string(message.text)
-                                      : std::string(message.speaker) + ": " + std::string(message.text));
+        static const char* const kinds[] = {"", "private", "joined", "left", "kicked", "quit"};
+        if (message.kind != ChatKind::Public)
+            others.push_back(std::string(kinds[static_cast<int>(message.kind)]) + " " + std::string(message.speaker) +
+                             (message.text.empty() ? "" : ": " + std::string(message.text)));
+        else
+            chat.push_back(message.action ? "* " + std::string(message.speaker) + " " + std::string(message.text)
+                                          : std::string(message.speaker) + ": " + std::string(message.text));
     });
     client.tick();
     fd_set readable;

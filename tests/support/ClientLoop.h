@@ -40,6 +40,8 @@ public:
 
     // "speaker: text", or "* speaker text" for an action.
     std::vector<std::string> chat;
+    // "private carol: text", "joined alice", "left bob"...
+    std::vector<std::string> others;
 
 private:
     ChatClient& client;

@@ -1,0 +1,41 @@
+#include "net/MemberList.h"
+
+MemberList::MemberList(Fold foldNick) : fold(std::move(foldNick)) {}
+
+void MemberList::add(std::string_view nick) {
+    if (nick.empty())
+        return;
+    std::string key = fold(nick);
+    const auto found = members.find(key);
+    if (found != members.end())
+        found->second.assign(nick);
+    else if (members.size() < kMaxMembers)
+        members.emplace(std::move(key), std::string(nick));
+}
+
+bool MemberList::remove(std::string_view nick) { return members.erase(fold(nick)) > 0; }
+
+void MemberList::rename(std::string_view from, std::string_view to) {
+    if (remove(from))
+        add(to);
+}
+
+bool MemberList::contains(std::string_view nick) const { return members.count(fold(nick)) > 0; }
+
+std::string MemberList::describe(std::size_t maxBytes) const {
+    std::string text;
+    std::size_t shown = 0;
+    for (const auto& member : members) {
+        const std::size_t rest = members.size() - shown - 1;
+        // Room is kept for " and N more" after the last nick that fits.
+        const std::string tail = rest > 0 ? " and " + std::to_string(rest) + " more" : std::string();
+        const std::string next = (shown > 0 ? ", " : "") + member.second;
+        if (text.size() + next.size() + tail.size() > maxBytes && shown > 0)
+            break;
+        text += next;
+        ++shown;
+    }
+    if (shown < members.size())
+        text += " and " + std::to_string(members.size() - shown) + " more";
+    return text;
+}

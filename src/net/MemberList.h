@@ -1,0 +1,35 @@
+// Who is in a channel or a hub's main chat, as the bot knows it: nicks
+// under the side's rule of letter case, fed by what the peer reports
+// (names, joins, parts, renames). Bounded, whatever a peer reports.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+class MemberList {
+public:
+    // Far more than any channel or hub holds; nicks beyond are not kept.
+    static constexpr std::size_t kMaxMembers = 100000;
+    // The form under which two nicks are the same user.
+    using Fold = std::function<std::string(std::string_view)>;
+
+    explicit MemberList(Fold fold);
+
+    void add(std::string_view nick);
+    // True when nick was there.
+    bool remove(std::string_view nick);
+    void rename(std::string_view from, std::string_view to);
+    void clear() { members.clear(); }
+    bool contains(std::string_view nick) const;
+    std::size_t size() const { return members.size(); }
+    // "alice, bob and 3 more": the nicks in order of their folded form, as
+    // many as fit in maxBytes with the count of the rest.
+    std::string describe(std::size_t maxBytes) const;
+
+private:
+    Fold fold;
+    std::map<std::string, std::string> members;  // the nick as shown, by its folded form
+};
