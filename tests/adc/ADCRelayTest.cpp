@@ -106,6 +106,12 @@ TEST_F(ADCRelayTest, ChatCrossesBothWaysByteForByte) {
     EXPECT_EQ(channelText(), "\x01" "ACTION <carol> dances\x01");
     EXPECT_EQ(brivox.stderrText().find("ERROR"), std::string::npos);
 
+    // Asked privately, the bot answers privately with who is in the channel.
+    carol->sayTo("brivox", "who is there?");
+    const std::string answer = carol->readPrivate();
+    EXPECT_EQ(answer.rfind("<brivox> I am brivox ", 0), 0u) << answer;
+    EXPECT_NE(answer.find("\nIn #chat now (1): alice\n"), std::string::npos) << answer;
+
     // ADC has no quit: the bot closes the link.
     brivox.signal(SIGTERM);
     EXPECT_EQ(brivox.waitExit(std::chrono::seconds(3)), 0);

@@ -17,6 +17,7 @@
 #include "irc/IRCMessage.h"
 #include "net/LinePacer.h"
 #include "net/TlsSession.h"
+#include "platform.h"
 
 namespace {
 
@@ -29,6 +30,10 @@ protected:
         if (!NgircdRunner::available())
             GTEST_SKIP() << "ngircd is not installed";
         relay = std::make_unique<RelayHarness>(penalties);
+    }
+    void TearDown() override {
+        if (HasFailure() && relay)
+            std::fprintf(stderr, "brivox said:\n%s\n", relay->brivox.stderrText().c_str());
     }
     IrcUser& alice() { return *relay->alice; }
     ScriptedHub& hub() { return relay->hub; }
@@ -414,6 +419,83 @@ TEST(RelayStall, AStalledTlsHandshakeLeavesTheHubServed) {
               std::string::npos)
         << log;
     EXPECT_NE(log.find("Stopped by SIGTERM; IRC was down, quit the hub"), std::string::npos) << log;
+}
+
+// Spoken to privately on either side, the bot says what it is and who is
+// on the other side, once in ten seconds per asker; a CTCP VERSION gets its
+// version. SIGUSR1 logs the status with what crossed.
+TEST_F(RelayTest, PrivateMessagesAreAnsweredAndTheStatusCountsWhatCrossed) {
+    relay->start();
+    hub().send("$NickList carol$$dave$$brivox$$");
+    alice().say("brivox", "who is there?");
+    EXPECT_NE(alice().waitFor("NOTICE alice :I am brivox").find("relays public chat between #chat on 127.0.0.1 and "
+                                                                 "the hub 127.0.0.1."),
+              std::string::npos);
+    alice().waitFor("NOTICE alice :On the hub now (2): carol, dave");
+    alice().waitFor("NOTICE alice :Say something in #chat and I say it on the hub.");
+
+    // One answer a second in all.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    hub().send("$To: brivox From: carol $<carol> and who is there?");
+    const std::string answer = hub().readCommand();
+    EXPECT_EQ(answer.substr(0, answer.find('\n')), "$To: carol From: brivox $<brivox> I am brivox " BRIVOX_VERSION
+                                                    ", a bot that relays public chat between #chat on 127.0.0.1 "
+                                                    "and the hub 127.0.0.1.");
+    EXPECT_NE(answer.find("\nIn #chat now (1): alice\nSay something in the main chat and I say it in #chat."),
+              std::string::npos)
+        << answer;
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    alice().say("brivox", "again?");
+    hub().send("$To: brivox From: carol $<carol> again?");
+    IrcUser bob(relay->ircServer.port(), "bob");
+    bob.say("brivox", "\x01VERSION\x01");
+    const std::string version = bob.waitFor("NOTICE bob");
+    EXPECT_NE(version.find(":\x01VERSION brivox " BRIVOX_VERSION "\x01"), std::string::npos) << version;
+    alice().say("#chat", "to the hub");
+    EXPECT_EQ(hub().readCommand(), "<brivox> <alice> to the hub");
+    EXPECT_EQ(hub().readFor(std::chrono::milliseconds(300)).find("$To:"), std::string::npos);
+    EXPECT_EQ(alice().linesFor(std::chrono::milliseconds(10)).find("NOTICE"), std::string::npos);
+
+    hub().userSays("carol", "to the channel");
+    alice().waitFor("PRIVMSG #chat :<carol> to the channel");
+    relay->brivox.signal(SIGUSR1);
+    ASSERT_TRUE(relay->brivox.waitForStderr("Status: up "));
+    const std::string log = relay->brivox.stderrText();
+    const std::string status = log.substr(log.find("Status: up "));
+    EXPECT_NE(status.find("IRC in #chat for "), std::string::npos) << status;
+    EXPECT_NE(status.find("DC++ in the hub's main chat for "), std::string::npos) << status;
+    EXPECT_NE(status.find(", 1 log-in, 0 losses; relayed 1 line to the hub, 1 to IRC; dropped for IRC: 0 too old, "),
+              std::string::npos)
+        << status;
+}
+
+// With relay_presence, a hub user who comes reaches the channel and a
+// channel user who leaves reaches the hub; 30 hub users leaving at once are
+// one line.
+TEST_F(RelayTest, ComingsAndGoingsAreToldOnTheOtherSideABurstInOneLine) {
+    relay->start("relay_presence = yes\n");
+    std::string everyone;
+    for (int i = 0; i < 30; ++i)
+        everyone += "user" + std::to_string(i) + "$$";
+    hub().send("$NickList " + everyone);
+    hub().send("$Hello erin");
+    {
+        IrcUser bob(relay->ircServer.port(), "bob");
+        bob.join("#chat");
+        bob.sendLine("PART #chat :bye");
+        bob.waitFor(" PART ");
+    }
+    EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "* erin joined the hub");
+    EXPECT_EQ(hub().readChat(), "<brivox> * bob joined #chat");
+    EXPECT_EQ(hub().readChat(), "<brivox> * bob left #chat");
+    std::string quits;
+    for (int i = 0; i < 30; ++i)
+        quits += "$Quit user" + std::to_string(i) + "|";
+    quits.pop_back();
+    hub().send(quits);
+    EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "* 30 users left the hub");
+    EXPECT_EQ(alice().linesFor(std::chrono::milliseconds(300)).find("PRIVMSG"), std::string::npos);
 }
 
 TEST_F(RelayTest, SighupEndsADaemonInTheForeground) {

@@ -52,7 +52,26 @@ void AdcUser::say(const std::string& text, bool me) {
     socket.send("BMSG " + sid + " " + adcEscape(text) + (me ? " ME1" : "") + "\n");
 }
 
-std::string AdcUser::chatIn(const std::string& line) {
+void AdcUser::sayTo(const std::string& nick, const std::string& text) {
+    for (const auto& [to, known] : nicks)
+        if (known == nick) {
+            socket.send("EMSG " + sid + " " + to + " " + adcEscape(text) + " PM" + sid + "\n");
+            return;
+        }
+    throw std::runtime_error("no user " + nick + " on the hub");
+}
+
+std::string AdcUser::readPrivate(std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const std::string said = chatIn(readLine(std::max(left, std::chrono::milliseconds(1))), true);
+        if (!said.empty())
+            return said;
+    }
+}
+
+std::string AdcUser::chatIn(const std::string& line, bool privately) {
     ADCMessage message;
     if (!parseADCMessage(line, message) || message.parameters.empty())
         return std::string();
@@ -62,8 +81,12 @@ std::string AdcUser::chatIn(const std::string& line) {
             nicks[from] = unescaped(*nick);
         return std::string();
     }
-    if (!message.is("BMSG") || from == sid || message.parameters.size() < 2)
+    if (privately ? !(message.is("EMSG") || message.is("DMSG")) || message.parameters.size() < 3 ||
+                        message.parameters[1] != sid
+                  : !message.is("BMSG") || from == sid || message.parameters.size() < 2)
         return std::string();
+    if (privately)
+        return "<" + nicks[from] + "> " + unescaped(message.parameters[2]);
     const std::string text = unescaped(message.parameters[1]);
     return message.named("ME", 2) ? "* " + nicks[from] + " " + text : "<" + nicks[from] + "> " + text;
 }

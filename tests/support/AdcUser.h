@@ -17,6 +17,10 @@ public:
 
     // One main-chat message (it may hold newlines); an action with me.
     void say(const std::string& text, bool me = false);
+    // A private message to the user of that nick, which the hub knows.
+    void sayTo(const std::string& nick, const std::string& text);
+    // The next private message to us: "<nick> text".
+    std::string readPrivate(std::chrono::milliseconds deadline = std::chrono::seconds(5));
     // The next main-chat message of another user: "<nick> text", or
     // "* nick text" for an action.
     std::string readChat(std::chrono::milliseconds deadline = std::chrono::seconds(5));
@@ -27,7 +31,7 @@ public:
 private:
     std::string readLine(std::chrono::milliseconds deadline);
     // A chat message in the line, or an empty text; keeps track of nicks.
-    std::string chatIn(const std::string& line);
+    std::string chatIn(const std::string& line, bool privately = false);
 
     PeerSocket socket;
     std::string sid;

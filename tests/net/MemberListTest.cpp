@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+
+#include "frame/PresenceNotices.h"
+#include "frame/statusLine.h"
+#include "irc/IRCMessage.h"
+#include "net/MemberList.h"
+
+using namespace std::chrono_literals;
+
+// Under the side's case mapping, bounded, and told in one line.
+TEST(MemberList, KeepsNicksUnderTheCaseMappingAndDescribesThemInOneLine) {
+    MemberList members([](std::string_view nick) { return ircFold(nick, CaseMapping::Rfc1459); });
+    for (const char* nick : {"carol", "Alice", "bob[1]", "ALICE", ""})
+        members.add(nick);
+    EXPECT_EQ(members.size(), 3u);
+    EXPECT_TRUE(members.contains("BOB{1}"));
+    members.rename("bob{1}", "Bobby");
+    EXPECT_FALSE(members.remove("bob[1]"));
+    EXPECT_EQ(members.describe(100), "ALICE, Bobby, carol");
+    EXPECT_EQ(members.describe(20), "ALICE and 2 more");
+    EXPECT_EQ(members.describe(1), "ALICE and 2 more");
+    EXPECT_TRUE(members.remove("alice"));
+    members.clear();
+    EXPECT_EQ(members.describe(100), "");
+}
+
+// A few comings and goings are told one by one after the gathering; a
+// burst is counted, one line per kind.
+TEST(PresenceNotices, FewAreToldOneByOneABurstIsCounted) {
+    const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
+    PresenceNotices notices("#chat", "IRC");
+    EXPECT_FALSE(notices.dueIn(t0));
+    notices.note(ChatKind::Joined, "alice", t0);
+    notices.note(ChatKind::Kicked, "bob", t0 + 1s);
+    EXPECT_EQ(notices.dueIn(t0 + 1s), std::chrono::steady_clock::duration(1s));
+    EXPECT_TRUE(notices.take(t0 + 1s).empty());
+    EXPECT_EQ(notices.take(t0 + 2s), (std::vector<std::string>{"* alice joined #chat", "* bob was kicked from #chat"}));
+    EXPECT_FALSE(notices.dueIn(t0 + 2s));
+    for (int i = 0; i < 30; ++i)
+        notices.note(ChatKind::Quit, "user" + std::to_string(i), t0 + 3s);
+    notices.note(ChatKind::Left, "carol", t0 + 3s);
+    EXPECT_EQ(notices.take(t0 + 5s), (std::vector<std::string>{"* 1 user left #chat", "* 30 users quit IRC"}));
+}
+
+TEST(StatusLine, DurationsAreShortAndExact) {
+    EXPECT_EQ(durationText(0s), "0s");
+    EXPECT_EQ(durationText(59s), "59s");
+    EXPECT_EQ(durationText(245s), "4m05s");
+    EXPECT_EQ(durationText(2h + 3min + 9s), "2h03m");
+    EXPECT_EQ(durationText(24h * 5 + 1h), "5d01h");
+}
