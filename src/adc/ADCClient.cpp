@@ -274,13 +274,12 @@ bool ADCClient::readPrivate(const ADCMessage& message, ChatMessage& chat) {
     return true;
 }
 
-void ADCClient::sendPrivate(std::string_view nick, const std::vector<std::string>& lines) {
-    if (!side.is(LinkState::InChannel))
-        return;
+// To the user's session id, which the hub gave in the user's INF.
+void ADCClient::writePrivate(std::string_view nick, const std::string& privateText) {
     for (const auto& [to, known] : nicks)
         if (sameNick(known, nick)) {
             connection.writeMessage("EMSG " + sid + " " + to + " " +
-                                    adcEscape(hubChatText(privateText(lines), fourByteCharacters)) + " PM" + sid);
+                                    adcEscape(hubChatText(privateText, fourByteCharacters)) + " PM" + sid);
             return;
         }
 }

@@ -31,7 +31,6 @@ public:
 
     void setConfig(const DCConfig& config) override;
     std::size_t chatRoom(bool) const override { return kChatRoom; }
-    void sendPrivate(std::string_view nick, const std::vector<std::string>& lines) override;
     // The PID the bot logs in with, 24 bytes: the same for the whole run,
     // so that a new log-in replaces a session the hub still holds.
     const std::string& privateId() const { return pid; }
@@ -43,6 +42,7 @@ private:
     void onLinkOpen() override;
     bool onMessage(const std::string& line, ChatMessage& chat) override;
     void writeChat(const std::string& text) override;
+    void writePrivate(std::string_view nick, const std::string& text) override;
     std::optional<std::string> goodbye(const std::string& reason) const override;
     void onLinkLost() override;
     std::string chatPlace() const override { return "the hub's main chat"; }

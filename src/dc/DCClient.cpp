@@ -124,10 +124,7 @@ bool DCClient::readPrivate(const std::string& command, ChatMessage& chat) {
     return true;
 }
 
-void DCClient::sendPrivate(std::string_view nick, const std::vector<std::string>& lines) {
-    if (!side.is(LinkState::InChannel))
-        return;
-    const std::string text = privateText(lines);
+void DCClient::writePrivate(std::string_view nick, const std::string& text) {
     connection.writeMessage("$To: " + std::string(nick) + " From: " + settings.dc_nick + " $<" + settings.dc_nick +
                             "> " + (charset.reachesHubAsIs(text) ? text : charset.toHub(text)));
 }

@@ -29,7 +29,6 @@ public:
     void setConfig(const DCConfig& config) override;
 
     std::size_t chatRoom(bool) const override { return kChatRoom; }
-    void sendPrivate(std::string_view nick, const std::vector<std::string>& lines) override;
 
 private:
     struct LoginCommand {
@@ -42,6 +41,7 @@ private:
     void onLinkOpen() override;
     bool onMessage(const std::string& command, ChatMessage& chat) override;
     void writeChat(const std::string& text) override;
+    void writePrivate(std::string_view nick, const std::string& text) override;
     std::optional<std::string> goodbye(const std::string& reason) const override;
     std::string chatPlace() const override { return "the hub's main chat"; }
     std::string lastWords() const override;

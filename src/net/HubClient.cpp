@@ -11,6 +11,8 @@ namespace {
 // Lines that waited are joined as DC clients send a message of several
 // lines.
 constexpr char kLineSeparator = '\n';
+// What waits in the pacing besides chat.
+constexpr int kPrivateAnswer = 1;
 
 }  // namespace
 
@@ -56,11 +58,17 @@ bool HubClient::userCame(std::string_view nick) {
 
 bool HubClient::userWent(std::string_view nick) { return hubMembers.remove(nick) && side.is(LinkState::InChannel); }
 
-std::string HubClient::privateText(const std::vector<std::string>& lines) {
-    std::string text;
+// The lines go as one private message, as DC clients send a message of
+// several lines; the nick stands before the first newline while it waits.
+void HubClient::sendPrivate(std::string_view nick, const std::vector<std::string>& lines) {
+    if (!side.is(LinkState::InChannel))
+        return;
+    std::string waiting(nick);
     for (const std::string& line : lines)
-        text += (text.empty() ? "" : "\n") + line;
-    return text;
+        waiting += kLineSeparator + line;
+    const Clock::time_point now = Clock::now();
+    pacer.push(std::move(waiting), now, kPrivateAnswer);
+    writePacedChat(now);
 }
 
 void HubClient::setQueueMaxAge(std::chrono::seconds maxAge) {
@@ -93,7 +101,12 @@ bool HubClient::takeChat(std::string_view text, bool) {
 void HubClient::writePacedChat(Clock::time_point now) {
     const std::size_t maxBytes = static_cast<std::size_t>(settings.dc_message_max_bytes);
     while (link.isConnected() && pacer.popBatch(now, maxBytes, kLineSeparator, batch)) {
-        writeChat(batch);
+        if (pacer.poppedKind() == kPrivateAnswer) {
+            const std::size_t nickEnd = batch.find(kLineSeparator);
+            writePrivate(std::string_view(batch).substr(0, nickEnd), batch.substr(nickEnd + 1));
+        } else {
+            writeChat(batch);
+        }
         noteActivity(now);
     }
     pacer.reportDrops(std::string(names().client), names().client, "the hub", queueLines);

@@ -35,6 +35,9 @@ public:
     // Nicks compare without regard to ASCII letter case, as hubs do.
     bool sameNick(std::string_view a, std::string_view b) const override;
     const MemberList& members() const override { return hubMembers; }
+    // Answers go through the pacing too: hubs count private messages
+    // against the same flood limit as chat.
+    void sendPrivate(std::string_view nick, const std::vector<std::string>& lines) final;
     // How long the bot's chat may wait for its turn (zero: no limit).
     void setQueueMaxAge(std::chrono::seconds maxAge);
 
@@ -58,6 +61,8 @@ protected:
     // Says one chat message as the bot, framed by the protocol; it may hold
     // newlines. Called in turn by the pacing.
     virtual void writeChat(const std::string& text) = 0;
+    // Says text privately to one user, framed by the protocol.
+    virtual void writePrivate(std::string_view nick, const std::string& text) = 0;
     // The protocol's own lost link; the base's empties the queue, and after
     // a session the next log-in starts from the configured nick.
     void onLinkLost() override;
@@ -67,10 +72,6 @@ protected:
     // went (true: one that was there).
     bool userCame(std::string_view nick);
     bool userWent(std::string_view nick);
-    // An answer to one user: the lines joined as one private message, as
-    // DC clients send messages of several lines.
-    static std::string privateText(const std::vector<std::string>& lines);
-
     DCConfig settings;  // the settings in use
     MemberList hubMembers;  // who else is on the hub
 

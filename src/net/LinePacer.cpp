@@ -16,9 +16,9 @@ double LinePacer::costOf(const std::string& line, std::size_t countedBytes) {
     return 1.0 + static_cast<double>(std::min(line.size(), countedBytes) / kBytesPerExtraUnit);
 }
 
-void LinePacer::push(std::string line, Clock::time_point now) {
+void LinePacer::push(std::string line, Clock::time_point now, int kind) {
     queuedBytes += line.size();
-    queue.push_back({std::move(line), now});
+    queue.push_back({std::move(line), now, kind});
     while (queue.size() > kMaxQueuedLines || queuedBytes > kMaxQueuedBytes) {
         queuedBytes -= queue.front().line.size();
         queue.pop_front();
@@ -65,7 +65,8 @@ bool LinePacer::popReady(Clock::time_point now, std::string& line) {
 bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, char separator, std::string& batch) {
     if (!popReady(now, batch))
         return false;
-    while (!queue.empty() && batch.size() + 1 + queue.front().line.size() <= maxBytes) {
+    while (lastKind == 0 && !queue.empty() && queue.front().kind == 0 &&
+           batch.size() + 1 + queue.front().line.size() <= maxBytes) {
         batch += separator;
         batch += queue.front().line;
         queuedBytes -= queue.front().line.size();
@@ -75,6 +76,7 @@ bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, char separ
 }
 
 bool LinePacer::popFront(std::string& line) {
+    lastKind = queue.front().kind;
     line = std::move(queue.front().line);
     queuedBytes -= line.size();
     queue.pop_front();

@@ -44,7 +44,9 @@ public:
     }
     void chargePerMessage() { perMessage = true; }
 
-    void push(std::string line, Clock::time_point now = Clock::now());
+    // A line of the client's own kind (chat is 0) keeps it through the
+    // queue; only chat is joined.
+    void push(std::string line, Clock::time_point now = Clock::now(), int kind = 0);
     // The next line whose cost is available at now, if any; lines too old
     // by now are dropped first.
     bool popReady(Clock::time_point now, std::string& line);
@@ -52,6 +54,8 @@ public:
     // separator, as long as the whole stays within maxBytes: one message
     // for what waited.
     bool popBatch(Clock::time_point now, std::size_t maxBytes, char separator, std::string& batch);
+    // The kind of the line popReady or popBatch gave last.
+    int poppedKind() const { return lastKind; }
     // How long until the next queued line may go; nothing when none is queued.
     std::optional<Clock::duration> nextReadyIn(Clock::time_point now) const;
     // Lines dropped at the bound since the last call.
@@ -82,6 +86,7 @@ private:
     struct Queued {
         std::string line;
         Clock::time_point since;  // when it was queued
+        int kind;
     };
     bool popFront(std::string& line);
     void dropExpired(Clock::time_point now);
@@ -95,6 +100,7 @@ private:
     Drops sinceStart;                    // dropped in all
     std::size_t chargedBytes = SIZE_MAX;  // the bytes of a line that count
     bool perMessage = false;              // a message costs one unit
+    int lastKind = 0;
     std::chrono::seconds maxAge{0};
     double capacity = 5;
     std::chrono::milliseconds unitInterval{0};
