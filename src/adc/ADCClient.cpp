@@ -138,6 +138,8 @@ std::string ADCClient::identity() const {
 }
 
 void ADCClient::onHubInfo(const ADCMessage& message) {
+    if (const auto name = message.named("NI"))
+        hubName.assign(utf8Prefix(unescaped(*name), kMaxHubNameBytes));
     if (const auto version = message.named("VE"))
         fourByteCharacters = unescaped(*version).compare(0, kHubWithoutFourByteCharacters.size(),
                                                          kHubWithoutFourByteCharacters) != 0;

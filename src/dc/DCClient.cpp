@@ -72,6 +72,7 @@ bool DCClient::onMessage(const std::string& command, ChatMessage& chat) {
     // A hub that is full or sends us elsewhere closes the link next.
     if ((startsWith(command, "$HubIsFull") || startsWith(command, "$ForceMove")) && hubNotices.admits(Warning))
         logMessage(Warning, "DCClient: the hub says \"" + printable(command) + "\"");
+    noteHubName(command);
     if (readPresence(command, chat))
         return true;
     if (side.is(LinkState::LoggingIn)) {
@@ -103,6 +104,12 @@ bool DCClient::readPresence(const std::string& command, ChatMessage& chat) {
             userCame(inUtf8(list.substr(0, end), textUtf8));
     }
     return false;
+}
+
+// "$HubName name", often with its topic after " - ".
+void DCClient::noteHubName(const std::string& command) {
+    if (startsWith(command, "$HubName "))
+        hubName.assign(inUtf8(utf8Prefix(std::string_view(command).substr(9), kMaxHubNameBytes), textUtf8));
 }
 
 // "$To: <us> From: <nick> $<nick> text": said to the bot alone.
@@ -162,9 +169,11 @@ void DCClient::onLock(const std::string& command) {
     connection.writeMessage("$Key " + lockToKey(lock));
     // What the hub sent with its lock is not part of the log-in.
     std::string discarded;
-    for (std::size_t i = 0; i < kMaxMessagesPerServe && connection.readMessage(discarded); ++i)
+    for (std::size_t i = 0; i < kMaxMessagesPerServe && connection.readMessage(discarded); ++i) {
+        noteHubName(discarded);
         if (isNmdcChatLine(discarded))
             lastChat.assign(discarded, 0, kMaxQuotedPeerText + 1);
+    }
     connection.writeMessage("$ValidateNick " + settings.dc_nick);
 }
 

@@ -55,6 +55,7 @@ private:
     bool readChat(const std::string& command, ChatMessage& chat);
     bool readPresence(const std::string& command, ChatMessage& chat);
     bool readPrivate(const std::string& command, ChatMessage& chat);
+    void noteHubName(const std::string& command);
     std::string_view inUtf8(std::string_view text, std::string& converted) const;
     std::string myInfo() const;
 

@@ -17,7 +17,8 @@ void BotAnswers::setPlaces(const std::string& ircChannel, const std::string& irc
 }
 
 std::optional<std::vector<std::string>> BotAnswers::answer(const ChatMessage& asked, bool ircAsked,
-                                                           const ChatClient& other, Clock::time_point now) {
+                                                           const ChatClient& hubSide, const ChatClient& other,
+                                                           Clock::time_point now) {
     const bool versionRequest = ircAsked && asked.text == kVersionRequest;
     // Other CTCP requests are for clients, and a bot that answers what a
     // bot says may start a loop with it.
@@ -29,7 +30,7 @@ std::optional<std::vector<std::string>> BotAnswers::answer(const ChatMessage& as
         return std::vector<std::string>{"\x01VERSION brivox " BRIVOX_VERSION "\x01"};
     return std::vector<std::string>{
         "I am brivox " BRIVOX_VERSION ", a bot that relays public chat between " + channel + " on " + server +
-            " and the hub " + hub + ".",
+            " and the hub " + (hubSide.peerName().empty() ? hub : hubSide.peerName()) + ".",
         othersLine(ircAsked, other),
         ircAsked ? "Say something in " + channel + " and I say it on the hub."
                  : "Say something in the main chat and I say it in " + channel + ".",

@@ -27,8 +27,8 @@ public:
 
     // The answer to what asker said to the bot on the IRC side (ircAsked)
     // or the hub side, or nothing: not to be answered, or too soon.
-    std::optional<std::vector<std::string>> answer(const ChatMessage& asked, bool ircAsked, const ChatClient& other,
-                                                   Clock::time_point now = Clock::now());
+    std::optional<std::vector<std::string>> answer(const ChatMessage& asked, bool ircAsked, const ChatClient& hubSide,
+                                                   const ChatClient& other, Clock::time_point now = Clock::now());
 
 private:
     bool admits(bool ircAsked, std::string_view asker, Clock::time_point now);

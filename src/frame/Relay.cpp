@@ -169,7 +169,7 @@ void Relay::handleOther(const ChatMessage& chat, bool fromIrc) {
     if (!translator.crosses(chat, asked))
         return;
     if (chat.kind == ChatKind::Private) {
-        if (const auto lines = answers.answer(chat, fromIrc, other))
+        if (const auto lines = answers.answer(chat, fromIrc, hub, other))
             asked.sendPrivate(chat.speaker, *lines);
     } else if (presence) {
         (fromIrc ? ircPresence : hubPresence).note(chat.kind, chat.speaker);

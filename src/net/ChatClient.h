@@ -110,6 +110,8 @@ public:
     virtual void sendPrivate(std::string_view nick, const std::vector<std::string>& lines) = 0;
     // Who else is in the channel or main chat now.
     virtual const MemberList& members() const = 0;
+    // The name the peer gives itself (a hub's name); empty when it gave none.
+    virtual std::string peerName() const { return std::string(); }
     // How many bytes of text one chat message of the bot can carry here.
     virtual std::size_t chatRoom(bool action) const = 0;
     // Whether two nicks name the same user here.

@@ -157,6 +157,7 @@ std::string HubClient::logInProgress() const {
 
 void HubClient::onLinkLost() {
     hubMembers.clear();
+    hubName.clear();
     if (side.is(LinkState::InChannel))
         startNickOver();
     drops.sideDown += pacer.queuedLines();

@@ -19,6 +19,8 @@ class HubClient : public ChatClient {
 public:
     // Nick refusals taken before the nick starts over from the configured one.
     static constexpr int kMaxNickRetries = 8;
+    // A hub's name is kept to this length.
+    static constexpr std::size_t kMaxHubNameBytes = 100;
     // TCP keepalive on the hub link: probes after 2 minutes of idleness,
     // every 30 seconds, 4 of them, so that a dead path is noticed.
     static constexpr std::chrono::seconds kKeepAliveIdle{120};
@@ -35,6 +37,7 @@ public:
     // Nicks compare without regard to ASCII letter case, as hubs do.
     bool sameNick(std::string_view a, std::string_view b) const override;
     const MemberList& members() const override { return hubMembers; }
+    std::string peerName() const override { return hubName; }
     // Answers go through the pacing too: hubs count private messages
     // against the same flood limit as chat.
     void sendPrivate(std::string_view nick, const std::vector<std::string>& lines) final;
@@ -74,6 +77,7 @@ protected:
     bool userWent(std::string_view nick);
     DCConfig settings;  // the settings in use
     MemberList hubMembers;  // who else is on the hub
+    std::string hubName;    // what the hub calls itself
 
 private:
     bool takeChat(std::string_view text, bool action) final;

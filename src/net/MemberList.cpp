@@ -1,9 +1,14 @@
 #include "net/MemberList.h"
 
+#include <algorithm>
+
 MemberList::MemberList(Fold foldNick) : fold(std::move(foldNick)) {}
 
+// A nick with a control byte is no one's, and would break the line that
+// names it.
 void MemberList::add(std::string_view nick) {
-    if (nick.empty())
+    if (nick.empty() ||
+        std::any_of(nick.begin(), nick.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
         return;
     std::string key = fold(nick);
     const auto found = members.find(key);

@@ -429,7 +429,7 @@ TEST_F(RelayTest, PrivateMessagesAreAnsweredAndTheStatusCountsWhatCrossed) {
     hub().send("$NickList carol$$dave$$brivox$$");
     alice().say("brivox", "who is there?");
     EXPECT_NE(alice().waitFor("NOTICE alice :I am brivox").find("relays public chat between #chat on 127.0.0.1 and "
-                                                                 "the hub 127.0.0.1."),
+                                                                 "the hub Scripted hub."),
               std::string::npos);
     alice().waitFor("NOTICE alice :On the hub now (2): carol, dave");
     alice().waitFor("NOTICE alice :Say something in #chat and I say it on the hub.");
@@ -440,7 +440,7 @@ TEST_F(RelayTest, PrivateMessagesAreAnsweredAndTheStatusCountsWhatCrossed) {
     const std::string answer = hub().readCommand();
     EXPECT_EQ(answer.substr(0, answer.find('\n')), "$To: carol From: brivox $<brivox> I am brivox " BRIVOX_VERSION
                                                     ", a bot that relays public chat between #chat on 127.0.0.1 "
-                                                    "and the hub 127.0.0.1.");
+                                                    "and the hub Scripted hub.");
     EXPECT_NE(answer.find("\nIn #chat now (1): alice\nSay something in the main chat and I say it in #chat."),
               std::string::npos)
         << answer;

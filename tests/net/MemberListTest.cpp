@@ -10,7 +10,7 @@ using namespace std::chrono_literals;
 // Under the side's case mapping, bounded, and told in one line.
 TEST(MemberList, KeepsNicksUnderTheCaseMappingAndDescribesThemInOneLine) {
     MemberList members([](std::string_view nick) { return ircFold(nick, CaseMapping::Rfc1459); });
-    for (const char* nick : {"carol", "Alice", "bob[1]", "ALICE", ""})
+    for (const char* nick : {"carol", "Alice", "bob[1]", "ALICE", "", "eve\r\nQUIT", "nul\x01"})
         members.add(nick);
     EXPECT_EQ(members.size(), 3u);
     EXPECT_TRUE(members.contains("BOB{1}"));
