@@ -41,9 +41,7 @@ bool BotAnswers::admits(bool ircAsked, std::string_view asker, Clock::time_point
     if (lastAnswer && now - *lastAnswer < kInAll)
         return false;
     // Both sides' nicks compare at least without ASCII letter case.
-    std::string key = (ircAsked ? "irc " : "hub ");
-    for (const char c : asker)
-        key += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    const std::string key = (ircAsked ? "irc " : "hub ") + asciiFold(asker);
     const auto found = lastAnswered.find(key);
     if (found != lastAnswered.end() && now - found->second < kPerAsker)
         return false;

@@ -18,12 +18,7 @@ constexpr int kPrivateAnswer = 1;
 
 HubClient::HubClient(Connection& connection, const ClientNames& names)
     : ChatClient(connection, names),
-      hubMembers([](std::string_view nick) {
-          std::string folded(nick);
-          for (char& c : folded)
-              c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-          return folded;
-      }),
+      hubMembers(asciiFold),
       queueLines(std::string(names.client) + ": warnings of chat dropped from the queue") {
     resetPacer();
 }
@@ -44,9 +39,7 @@ void HubClient::useSettings(const DCConfig& config) {
 }
 
 bool HubClient::sameNick(std::string_view a, std::string_view b) const {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+    return a.size() == b.size() && asciiFold(a) == asciiFold(b);
 }
 
 bool HubClient::userCame(std::string_view nick) {

@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+std::string asciiFold(std::string_view text) {
+    std::string folded(text);
+    for (char& c : folded)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return folded;
+}
+
 MemberList::MemberList(Fold foldNick) : fold(std::move(foldNick)) {}
 
 // A nick with a control byte is no one's, and would break the line that

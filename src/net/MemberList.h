@@ -9,6 +9,9 @@
 #include <string>
 #include <string_view>
 
+// text with ASCII letters in lower case: how hubs compare nicks.
+std::string asciiFold(std::string_view text);
+
 class MemberList {
 public:
     // Far more than any channel or hub holds; nicks beyond are not kept.
