@@ -13,15 +13,7 @@
 
 namespace {
 
-ClientNames adcNames() {
-    ClientNames names;
-    names.client = "ADCClient";
-    names.resolver = "ADCClient::Connect()";
-    names.side = "DC++";
-    names.peer = "hub";
-    names.verifyKey = "dc_tls_verify";
-    return names;
-}
+const ClientNames kAdcNames{"ADCClient", "ADCClient::Connect()", "DC++", "hub", "dc_tls_verify"};
 
 // What the bot asks for: the base protocol and Tiger as the session hash,
 // which every hub offers.
@@ -59,7 +51,7 @@ LogLevel statusLevel(std::string_view code) {
 
 }  // namespace
 
-ADCClient::ADCClient() : HubClient(connection, adcNames()), pid(randomPrivateId()) {}
+ADCClient::ADCClient() : HubClient(connection, kAdcNames), pid(randomPrivateId()) {}
 
 ADCClient::~ADCClient() {
     sayGoodbye("");

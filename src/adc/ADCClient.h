@@ -23,14 +23,11 @@ public:
     static constexpr std::size_t kMaxLineBytes = 4095;
     // Far more users than any hub holds; INFs for more are not kept.
     static constexpr std::size_t kMaxUsers = 100000;
-    // ADC puts no limit on a chat message; hubs refuse far longer lines.
-    static constexpr std::size_t kChatRoom = 64 * 1024;
 
     ADCClient();
     ~ADCClient() override;
 
     void setConfig(const DCConfig& config) override;
-    std::size_t chatRoom(bool) const override { return kChatRoom; }
     // The PID the bot logs in with, 24 bytes: the same for the whole run,
     // so that a new log-in replaces a session the hub still holds.
     const std::string& privateId() const { return pid; }

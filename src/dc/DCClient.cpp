@@ -12,16 +12,8 @@ namespace {
 const char kNickRefused[] = "$ValidateDenide";
 const std::string_view kMeCommand = "/me ";
 
-ClientNames hubNames() {
-    ClientNames names;
-    names.client = "DCClient";
-    // "DClient" is how the resolver's line has always named this client.
-    names.resolver = "DClient::Connect()";
-    names.side = "DC++";
-    names.peer = "hub";
-    names.verifyKey = "dc_tls_verify";
-    return names;
-}
+// "DClient" is how the resolver's line has always named this client.
+const ClientNames kHubNames{"DCClient", "DClient::Connect()", "DC++", "hub", "dc_tls_verify"};
 
 bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
@@ -43,7 +35,7 @@ const DCClient::LoginCommand DCClient::loginCommands[] = {
     {[](const std::string& c) { return startsWith(c, "$Hello "); }, &DCClient::onHello},
 };
 
-DCClient::DCClient() : HubClient(connection, hubNames()) {}
+DCClient::DCClient() : HubClient(connection, kHubNames) {}
 
 DCClient::~DCClient() {
     sayGoodbye("");

@@ -19,16 +19,12 @@ class DCClient : public HubClient {
 public:
     // Real hubs' locks are under 200 bytes.
     static constexpr std::size_t kMaxLockBytes = 512;
-    // NMDC puts no limit on a chat line; hubs cut far longer ones than IRC
-    // ever hands over.
-    static constexpr std::size_t kChatRoom = 64 * 1024;
 
     DCClient();
     ~DCClient() override;
 
     void setConfig(const DCConfig& config) override;
 
-    std::size_t chatRoom(bool) const override { return kChatRoom; }
 
 private:
     struct LoginCommand {

@@ -12,15 +12,7 @@ constexpr std::string_view kAction = "\x01" "ACTION";
 // A CTCP ACTION adds "\x01ACTION " and "\x01" around the text.
 constexpr std::size_t kActionWrapping = 9;
 
-ClientNames ircNames() {
-    ClientNames names;
-    names.client = "IRCClient";
-    names.resolver = "IRCClient::Connect()";
-    names.side = "IRC";
-    names.peer = "server";
-    names.verifyKey = "irc_tls_verify";
-    return names;
-}
+const ClientNames kIrcNames{"IRCClient", "IRCClient::Connect()", "IRC", "server", "irc_tls_verify"};
 
 // Numeric replies 400 to 599 are errors.
 bool isErrorReply(std::string_view command) {
@@ -50,7 +42,7 @@ const IRCClient::Handler IRCClient::sessionHandlers[] = {
     {"NICK", &IRCClient::onNickChange},
 };
 
-IRCClient::IRCClient() : ChatClient(connection, ircNames()) { resetPacer(); }
+IRCClient::IRCClient() : ChatClient(connection, kIrcNames) { resetPacer(); }
 
 IRCClient::~IRCClient() {
     sayGoodbye("");

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "frame/Log.h"
-#include "frame/yesNo.h"
+#include "net/HubAddress.h"
 #include "net/TlsSession.h"
 
 namespace {
@@ -28,13 +28,14 @@ void HubClient::useSettings(const DCConfig& config) {
     configuredNick = config.dc_nick;
     nickRetries = 0;
     std::string why;
-    hubAddress = parseHubAddress(config.dc_server, why).value_or(HubAddress());
-    if (hubAddress.host.empty())
-        hubAddress.host = config.dc_server;
-    TlsSettings tls = tlsSettingsFrom(hubAddress.tls.value_or(parseYesNo(config.dc_tls).value_or(false)) ? "yes" : "no",
-                                      config.dc_tls_verify, hubAddress.host);
-    tls.keyPrint = hubAddress.keyPrint;
-    setServer(hubAddress.host, hubAddress.port.value_or(config.dc_port), tls);
+    HubAddress hub = parseHubAddress(config.dc_server, why).value_or(HubAddress());
+    if (hub.host.empty())
+        hub.host = config.dc_server;
+    // A scheme says itself whether it is TLS; dc_tls speaks for a bare host.
+    TlsSettings tls = tlsSettingsFrom(config.dc_tls, config.dc_tls_verify, hub.host);
+    tls.enabled = hub.tls.value_or(tls.enabled);
+    tls.keyPrint = hub.keyPrint;
+    setServer(hub.host, hub.port.value_or(config.dc_port), tls);
     resetPacer();
 }
 

@@ -12,13 +12,15 @@
 #include "frame/Config.h"
 #include "frame/LogLimiter.h"
 #include "net/ChatClient.h"
-#include "net/HubAddress.h"
 #include "net/LinePacer.h"
 
 class HubClient : public ChatClient {
 public:
     // Nick refusals taken before the nick starts over from the configured one.
     static constexpr int kMaxNickRetries = 8;
+    // Neither protocol limits a chat message; the bot's are cut far above
+    // what IRC ever hands over, and ADC's are sent in parts a hub takes.
+    static constexpr std::size_t kChatRoom = 64 * 1024;
     // A hub's name is kept to this length.
     static constexpr std::size_t kMaxHubNameBytes = 100;
     // TCP keepalive on the hub link: probes after 2 minutes of idleness,
@@ -34,6 +36,7 @@ public:
     virtual void setConfig(const DCConfig& config) = 0;
     // The settings in use; the nick is the one the hub accepted.
     const DCConfig& getConfig() const { return settings; }
+    std::size_t chatRoom(bool) const override { return kChatRoom; }
     // Nicks compare without regard to ASCII letter case, as hubs do.
     bool sameNick(std::string_view a, std::string_view b) const override;
     const MemberList& members() const override { return hubMembers; }
@@ -50,7 +53,6 @@ protected:
     // What both protocols take from the settings: the address, TLS and
     // the pacing. The address's port wins over dc_port.
     void useSettings(const DCConfig& config);
-    const HubAddress& address() const { return hubAddress; }
     // The link is open: keepalive starts.
     void startKeepAlive();
     // Something went either way: the keep-alive waits again.
@@ -87,7 +89,6 @@ private:
     void resetPacer();
     void startNickOver();
 
-    HubAddress hubAddress;
     std::string configuredNick;          // where the nick starts over
     int nickRetries = 0;                 // "_" added to the configured nick so far
     LinePacer pacer;                     // the bot's chat waiting for its turn
