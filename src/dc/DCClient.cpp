@@ -106,6 +106,8 @@ void DCClient::noteHubName(const std::string& command) {
 
 // "$To: <us> From: <nick> $<nick> text": said to the bot alone.
 bool DCClient::readPrivate(const std::string& command, ChatMessage& chat) {
+    if (!startsWith(command, "$To: "))
+        return false;
     const std::string head = "$To: " + settings.dc_nick + " From: ";
     if (!startsWith(command, head.c_str()))
         return false;

@@ -39,8 +39,10 @@ void HubClient::useSettings(const DCConfig& config) {
     resetPacer();
 }
 
+// On every relayed line (the ignore list): without allocating.
 bool HubClient::sameNick(std::string_view a, std::string_view b) const {
-    return a.size() == b.size() && asciiFold(a) == asciiFold(b);
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiLower(x) == asciiLower(y); });
 }
 
 bool HubClient::userCame(std::string_view nick) {

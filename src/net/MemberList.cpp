@@ -4,8 +4,7 @@
 
 std::string asciiFold(std::string_view text) {
     std::string folded(text);
-    for (char& c : folded)
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    std::transform(folded.begin(), folded.end(), folded.begin(), asciiLower);
     return folded;
 }
 

@@ -9,7 +9,9 @@
 #include <string>
 #include <string_view>
 
-// text with ASCII letters in lower case: how hubs compare nicks.
+// A letter of ASCII in lower case; how hubs compare nicks.
+inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+// text with every ASCII letter in lower case.
 std::string asciiFold(std::string_view text);
 
 class MemberList {
