@@ -217,7 +217,7 @@ bool ADCClient::onUserInfo(const ADCMessage& message, ChatMessage& chat) {
         known->second = renamed;
         return false;
     }
-    if (nicks.size() >= kMaxUsers)
+    if (nicks.size() >= MemberList::kMaxMembers)
         return false;
     const std::string& added = nicks.emplace(std::string(from), unescaped(*nick)).first->second;
     if (!userCame(added))

@@ -21,8 +21,6 @@ public:
     // Hubs take lines shorter than this (uhub's receive buffer is 4 KiB);
     // a longer message of the bot is sent in parts.
     static constexpr std::size_t kMaxLineBytes = 4095;
-    // Far more users than any hub holds; INFs for more are not kept.
-    static constexpr std::size_t kMaxUsers = 100000;
 
     ADCClient();
     ~ADCClient() override;
