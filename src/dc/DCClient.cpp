@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "dc/hubRefusal.h"
 #include "dc/lockToKey.h"
+#include "dc/nmdcEscapes.h"
 #include "frame/Log.h"
 #include "frame/printable.h"
 #include "translator/utf8.h"
@@ -11,6 +13,12 @@ namespace {
 
 const char kNickRefused[] = "$ValidateDenide";
 const std::string_view kMeCommand = "/me ";
+const char kMyInfoHead[] = "$MyINFO $ALL ";
+// A lock that begins so asks for the client's $Supports before its key.
+const char kExtendedProtocol[] = "EXTENDEDPROTOCOL";
+// What the bot asks of the hub: users that come are announced by their
+// $MyINFO alone (no $Hello first), and every user's $MyINFO comes unasked.
+const char kSupports[] = "$Supports NoGetINFO NoHello";
 
 // "DClient" is how the resolver's line has always named this client.
 const ClientNames kHubNames{"DCClient", "DClient::Connect()", "DC++", "hub", "dc_tls_verify"};
@@ -24,6 +32,12 @@ bool startsWith(const std::string& text, const char* prefix) {
 bool isNickRefusal(const std::string& command) {
     // Real hubs name the refused nick after the word.
     return command == kNickRefused || startsWith(command, "$ValidateDenide ");
+}
+
+// "$MyINFO $ALL nick description$ $connection$email$share$"
+bool listsABot(std::string_view myInfo) {
+    const std::size_t fields = myInfo.find('$', std::char_traits<char>::length(kMyInfoHead));
+    return fields != std::string_view::npos && myInfo.compare(fields, 4, "$ $$") == 0;
 }
 
 // Tested in this order; the first that matches decides.
@@ -56,7 +70,23 @@ void DCClient::onAttemptStart() {
 
 // The hub speaks first, with its lock.
 void DCClient::onLinkOpen() {
+    step = LogInStep::AwaitingLock;
+    awaitingUserList = false;
     startKeepAlive();
+}
+
+// Hubs refuse a log-in by closing the link, their reason said in the main
+// chat just before: a wait or a full hub passes, a password does not.
+void DCClient::onClosedDuringLogIn() {
+    const HubRefusal refusal = readHubRefusal(lastChat);
+    if (refusal.passes)
+        giveUpForNow("the hub said \"" + printable(lastChat) + "\"", refusal.wait);
+    else if (step == LogInStep::PasswordSent)
+        giveUp("the hub closed the link after our password" + saidLast());
+    else if (step == LogInStep::Introduced)
+        giveUp("the hub closed the link instead of listing us" + saidLast());
+    else
+        ChatClient::onClosedDuringLogIn();
 }
 
 bool DCClient::onMessage(const std::string& command, ChatMessage& chat) {
@@ -71,7 +101,18 @@ bool DCClient::onMessage(const std::string& command, ChatMessage& chat) {
         followLogIn(command);
         return false;
     }
-    return readChat(command, chat) || readPrivate(command, chat);
+    if (readChat(command, chat) || readBroadcastAction(command, chat) || readPrivate(command, chat))
+        return true;
+    noteHubWords(command);
+    return false;
+}
+
+// Main-chat lines from nicks that are not people on the hub are said to
+// the bot alone (greetings, refusals of its messages): the operator sees
+// them in the log, the channel does not.
+void DCClient::noteHubWords(const std::string& command) {
+    if (isNmdcChatLine(command) && hubWords.admits(Notice))
+        logMessage(Notice, "DCClient: the hub says \"" + printable(command) + "\"");
 }
 
 // Who is on the hub: everyone the hub lists or greets, until they quit.
@@ -87,9 +128,23 @@ bool DCClient::readPresence(const std::string& command, ChatMessage& chat) {
         chat.kind = came ? ChatKind::Joined : ChatKind::Left;
         return true;
     }
-    if (startsWith(command, "$MyINFO $ALL ")) {
-        const std::string_view rest = line.substr(13);
-        userCame(inUtf8(rest.substr(0, rest.find(' ')), textUtf8));
+    if (startsWith(command, kMyInfoHead)) {
+        // With NoHello a user's first $MyINFO is the coming; the hub's bots
+        // are not people on the hub.
+        const std::string_view rest = line.substr(std::char_traits<char>::length(kMyInfoHead));
+        speakerUtf8 = inUtf8(rest.substr(0, rest.find(' ')), textUtf8);
+        if (listsABot(command)) {
+            hubMembers.remove(speakerUtf8);
+            return false;
+        }
+        if (!userCame(speakerUtf8) || awaitingUserList)
+            return false;
+        chat.speaker = speakerUtf8;
+        chat.kind = ChatKind::Joined;
+        return true;
+    }
+    if (startsWith(command, "$OpList ")) {
+        awaitingUserList = false;
     } else if (startsWith(command, "$NickList ")) {
         std::string_view list = line.substr(10);
         for (std::size_t end; (end = list.find("$$")) != std::string_view::npos; list.remove_prefix(end + 2))
@@ -120,6 +175,8 @@ bool DCClient::readPrivate(const std::string& command, ChatMessage& chat) {
     if (rest.compare(nickEnd + 3, nick.size() + 2, std::string(nick) + "> ") != 0)
         return false;
     chat.speaker = inUtf8(nick, speakerUtf8);
+    if (!isPerson(chat.speaker))
+        return false;
     chat.text = inUtf8(rest.substr(textAt), textUtf8);
     chat.kind = ChatKind::Private;
     return true;
@@ -134,6 +191,10 @@ void DCClient::writePrivate(std::string_view nick, const std::string& text) {
 void DCClient::followLogIn(const std::string& command) {
     if (isNmdcChatLine(command))
         lastChat.assign(command, 0, kMaxQuotedPeerText + 1);
+    if (step == LogInStep::Introduced && (startsWith(command, kMyInfoHead) || startsWith(command, "$NickList "))) {
+        onListed(command);
+        return;
+    }
     for (const LoginCommand& entry : loginCommands)
         if (entry.matches(command)) {
             (this->*entry.handle)(command);
@@ -160,6 +221,8 @@ void DCClient::onLock(const std::string& command) {
                std::to_string(kMaxLockBytes));
         return;
     }
+    if (startsWith(lock, kExtendedProtocol))
+        connection.writeMessage(kSupports);
     connection.writeMessage("$Key " + lockToKey(lock));
     // What the hub sent with its lock is not part of the log-in.
     std::string discarded;
@@ -169,16 +232,20 @@ void DCClient::onLock(const std::string& command) {
             lastChat.assign(discarded, 0, kMaxQuotedPeerText + 1);
     }
     connection.writeMessage("$ValidateNick " + settings.dc_nick);
+    step = LogInStep::NickAsked;
 }
 
-// Most NMDC hubs keep the link after a refusal: the next nick is asked for
-// on it.
+// Hubs close the link after a refusal (some only after our $MyINFO): the
+// next nick is asked for over a new link, within the same attempt.
 void DCClient::onNickRefused(const std::string&) {
     if (takeNextNick())
-        connection.writeMessage("$ValidateNick " + settings.dc_nick);
+        openLinkAgain();
 }
 
-void DCClient::onPasswordRequest(const std::string&) { connection.writeMessage("$MyPass " + settings.dc_pass); }
+void DCClient::onPasswordRequest(const std::string&) {
+    connection.writeMessage("$MyPass " + settings.dc_pass);
+    step = LogInStep::PasswordSent;
+}
 
 void DCClient::onPasswordRefused(const std::string&) { giveUp("Hub said that our password is incorrect..."); }
 
@@ -194,8 +261,26 @@ void DCClient::onHello(const std::string& command) {
         otherHelloLogged = true;
         return;
     }
+    // Hubs greet a nick they may still refuse; the log-in is done when
+    // the hub lists us among its users. Who was there before us is asked
+    // for once: some hubs tell only when asked.
     connection.writeMessage("$Version 1,0096");
+    connection.writeMessage("$GetNickList");
     connection.writeMessage(myInfo());
+    step = LogInStep::Introduced;
+    awaitingUserList = true;
+}
+
+// Our own $MyINFO coming back, or our nick in a $NickList: the hub lists us.
+void DCClient::onListed(const std::string& command) {
+    const std::string_view line(command);
+    if (startsWith(command, kMyInfoHead)) {
+        const std::string_view rest = line.substr(std::char_traits<char>::length(kMyInfoHead));
+        if (rest.substr(0, rest.find(' ')) != settings.dc_nick)
+            return;
+    } else if (("$$" + std::string(line.substr(10))).find("$$" + settings.dc_nick + "$$") == std::string::npos) {
+        return;
+    }
     logMessage(Notice, "Logged in to the hub as " + settings.dc_nick);
     enter(LinkState::InChannel);
 }
@@ -222,10 +307,34 @@ bool DCClient::readChat(const std::string& command, ChatMessage& chat) {
         return false;
     // The nick and the separators are ASCII in every set a hub uses.
     chat.speaker = inUtf8(nick, speakerUtf8);
+    if (!isPerson(chat.speaker))
+        return false;
     chat.text = inUtf8(line.substr(nickEnd + 2), textUtf8);
     chat.action = chat.text.compare(0, kMeCommand.size(), kMeCommand) == 0;
     if (chat.action)
         chat.text.remove_prefix(kMeCommand.size());
+    return true;
+}
+
+// "* nick text" (PtokaX) or "** nick text" (Verlihub): how hubs broadcast
+// a user's "/me text", without the speaker's tag. Only a person on the hub
+// can be the nick.
+bool DCClient::readBroadcastAction(const std::string& command, ChatMessage& chat) {
+    std::string_view line(command);
+    if (line.compare(0, 2, "* ") == 0)
+        line.remove_prefix(2);
+    else if (line.compare(0, 3, "** ") == 0)
+        line.remove_prefix(3);
+    else
+        return false;
+    const std::size_t nickEnd = line.find(' ');
+    if (nickEnd == 0 || nickEnd == std::string_view::npos || line.substr(0, nickEnd) == settings.dc_nick)
+        return false;
+    chat.speaker = inUtf8(line.substr(0, nickEnd), speakerUtf8);
+    if (!isPerson(chat.speaker))
+        return false;
+    chat.text = inUtf8(line.substr(nickEnd + 1), textUtf8);
+    chat.action = true;
     return true;
 }
 
@@ -234,6 +343,11 @@ std::string_view DCClient::inUtf8(std::string_view text, std::string& converted)
         return text;
     converted = charset.toUtf8(text);
     return converted;
+}
+
+// Hubs count the text's bytes as they arrive, escapes included.
+std::size_t DCClient::chatWeight(std::string_view text) const {
+    return needsNmdcEscapes(text, NmdcText::Chat) ? escapeNmdc(text, NmdcText::Chat).size() : text.size();
 }
 
 // A text of several lines is one message, as DC clients send them.

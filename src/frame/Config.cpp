@@ -173,7 +173,8 @@ const ConfigKey configKeys[] = {
     NUMBER_KEY(reconnect_delay_min, , number(1, 3600)),
     NUMBER_KEY(reconnect_delay_max, , number(1, 24 * 3600, nullptr, longestDelayNotShorter)),
     NUMBER_KEY(dc_message_interval, dc., number(0, 3600 * 1000)),
-    NUMBER_KEY(dc_message_max_bytes, dc., number(256, 64 * 1024)),
+    NUMBER_KEY(dc_message_max_bytes, dc., number(64, 64 * 1024)),
+    NUMBER_KEY(dc_message_max_lines, dc., number(1, 1000)),
     TEXT_KEY(relay_presence, , yesNo()),
     {"", text(kNul, 0), nullptr, nullptr},
 };

@@ -43,7 +43,8 @@ struct DCConfig {
     std::string dc_tls = "no";                   // yes: TLS from the first byte
     std::string dc_tls_verify = "yes";           // no: accept any certificate
     std::int32_t dc_message_interval = 3000;     // ms between the bot's chat messages to the hub; 0: no pacing
-    std::int32_t dc_message_max_bytes = 1024;    // the longest message that lines waiting are joined into
+    std::int32_t dc_message_max_bytes = 256;     // bytes of text one message of the bot carries, as the hub counts them
+    std::int32_t dc_message_max_lines = 5;       // lines one message of the bot carries
 };
 
 // A configuration file is a few dozen lines; far beyond this it is not one.

@@ -57,6 +57,10 @@ void Relay::noteFirstLogIn(Side& side) {
     const LinkState state = side.client.state();
     if (side.client.attemptsStarted() == 0 || (state != LinkState::Down && state != LinkState::OutOfChannel))
         return;
+    // A refusal that passes (too soon after the last session, a full hub)
+    // is no fault of the settings: the side tries again on its schedule.
+    if (side.client.refusedForNow())
+        return;
     side.firstLogInPending = false;
     logMessage(Error, "ERROR");
     firstLogInFailed = true;
@@ -120,8 +124,6 @@ void Relay::relayOnePass() {
     irc.releaseOutput();
     hub.releaseOutput();
     LogLimiter::flushAll();
-    if (hubText.capacity() > kShrinkAbove)
-        std::string().swap(hubText);
 }
 
 // A side is read only while both it and the other take what they are sent:
@@ -131,10 +133,11 @@ bool Relay::relayIRCToHub() {
     return irc.serve([this](const ChatMessage& chat) {
         if (chat.kind != ChatKind::Public)
             handleOther(chat, true);
-        else if (translator.IRCtoDC(chat, irc, hubText)) {
-            hub.sendChat(hubText);
-            ++relayedToHub;
-        }
+        else if (translator.IRCtoDC(chat, irc, hub.chatRoom(chat.action), hubTexts))
+            for (const std::string& text : hubTexts) {
+                hub.sendChat(text);
+                ++relayedToHub;
+            }
     });
 }
 

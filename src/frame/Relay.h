@@ -26,8 +26,6 @@ struct RelayOptions {
 class Relay {
 public:
     using Clock = std::chrono::steady_clock;
-    // Buffers larger than this give their memory back once drained.
-    static constexpr std::size_t kShrinkAbove = 64 * 1024;
     // Output a peer has not taken yet beyond which the other side is not
     // read: TCP then slows that sender down, and nothing is dropped.
     static constexpr std::size_t kOutputHighWater = 256 * 1024;
@@ -77,7 +75,7 @@ private:
     Side sides[2];
     bool backlog = false;              // a side had more than one pass takes
     bool firstLogInFailed = false;     // a side's first log-in ended without a session
-    std::string hubText;               // what one IRC message becomes on the hub
+    std::vector<std::string> hubTexts;  // what one IRC message becomes on the hub
     std::vector<std::string> ircTexts;  // what one hub message becomes on IRC
     int highestDescriptor = 0;
     Clock::time_point startedAt = Clock::now();

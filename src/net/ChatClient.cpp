@@ -74,6 +74,7 @@ bool ChatClient::inputWaiting() const {
 void ChatClient::startAttempt(Clock::time_point now) {
     side.enter(LinkState::LoggingIn, now);
     lastHeard.clear();
+    refusalPasses = false;
     onAttemptStart();
     openLink();
 }
@@ -146,7 +147,22 @@ void ChatClient::peerClosedTheLink() {
     if (side.is(LinkState::InChannel) || side.is(LinkState::OutOfChannel))
         endLink(true);
     else
-        giveUp(std::string("the ") + clientNames.peer + " closed the link" + saidLast());
+        onClosedDuringLogIn();
+}
+
+void ChatClient::onClosedDuringLogIn() {
+    giveUp(std::string("the ") + clientNames.peer + " closed the link" + saidLast());
+}
+
+void ChatClient::giveUpForNow(const std::string& why, std::optional<std::chrono::seconds> wait) {
+    const Clock::time_point now = Clock::now();
+    if (wait)
+        side.notBefore(now + *wait);
+    refusalPasses = true;
+    sayGoodbye("");
+    close();
+    logMessage(Warning, std::string(clientNames.client) + ": log-in refused for now: " + why + "; trying again " +
+                            whenNext(side.untilNextAttempt(now)));
 }
 
 void ChatClient::giveUp(const std::string& why) {

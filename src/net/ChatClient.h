@@ -132,6 +132,9 @@ public:
     // Up: logged in and in the channel or main chat, relaying chat.
     bool isConnected() const { return side.is(LinkState::InChannel); }
     bool everUp() const { return side.everUp(); }
+    // The last attempt was refused for a reason that passes (the peer named
+    // a wait, or is full): trying again later may succeed.
+    bool refusedForNow() const { return refusalPasses; }
     unsigned long attemptsStarted() const { return side.attemptsStarted(); }
     const ClientNames& names() const { return clientNames; }
     // The delays between attempts: the first, doubling up to the longest.
@@ -185,6 +188,13 @@ protected:
     // The attempt ends without a session, for the reason given (logged as
     // the log-in given up, unless empty: already said).
     void giveUp(const std::string& why);
+    // The same for a refusal that passes: the next attempt comes after
+    // wait (at the least the schedule's delay), and a first log-in refused
+    // so is tried again rather than ending the run.
+    void giveUpForNow(const std::string& why, std::optional<std::chrono::seconds> wait);
+    // The peer closed the link before the log-in was done; by default the
+    // attempt is given up with what the peer said last.
+    virtual void onClosedDuringLogIn();
     // The log-in goes on over a new link, within the same attempt and its
     // time bound: for a peer that closes the link on a refused nick.
     void openLinkAgain();
@@ -218,6 +228,7 @@ private:
     std::string message;        // the message being handled
     std::string lastHeard;      // the peer's last message on this link, cut for quoting
     std::size_t dropped = 0;    // chat lines dropped since the last report
+    bool refusalPasses = false; // the last attempt was refused for now
     LogLimiter droppedLines;    // those reports, which a peer that kicks or refuses us could make many
 };
 

@@ -5,6 +5,7 @@
 #include "frame/Log.h"
 #include "net/HubAddress.h"
 #include "net/TlsSession.h"
+#include "translator/utf8.h"
 
 namespace {
 
@@ -84,19 +85,33 @@ void HubClient::startKeepAlive() {
 }
 
 // The relay says actions on the hub as text ("* nick text"), so every
-// message can join the others that waited.
+// message can join the others that waited. The relay cuts chat to the
+// room a message has; a text its escapes make heavier than that goes in
+// parts, cut at characters.
 bool HubClient::takeChat(std::string_view text, bool) {
     if (!side.is(LinkState::InChannel))
         return false;
     const Clock::time_point now = Clock::now();
-    pacer.push(std::string(text), now);
+    const std::size_t room = chatRoom(false);
+    while (chatWeight(text) > room) {
+        std::string_view part = utf8Prefix(text, room);
+        for (std::size_t partWeight; (partWeight = chatWeight(part)) > room;)
+            part = utf8Prefix(part, part.size() - std::min(part.size(), partWeight - room));
+        if (part.empty())
+            part = text.substr(0, utf8CharacterLength(text));
+        pacer.push(std::string(part), now, 0, chatWeight(part));
+        text.remove_prefix(part.size());
+    }
+    if (!text.empty())
+        pacer.push(std::string(text), now, 0, chatWeight(text));
     writePacedChat(now);
     return true;
 }
 
 void HubClient::writePacedChat(Clock::time_point now) {
     const std::size_t maxBytes = static_cast<std::size_t>(settings.dc_message_max_bytes);
-    while (link.isConnected() && pacer.popBatch(now, maxBytes, kLineSeparator, batch)) {
+    const std::size_t maxLines = static_cast<std::size_t>(settings.dc_message_max_lines);
+    while (link.isConnected() && pacer.popBatch(now, maxBytes, maxLines, kLineSeparator, batch)) {
         if (pacer.poppedKind() == kPrivateAnswer) {
             const std::size_t nickEnd = batch.find(kLineSeparator);
             writePrivate(std::string_view(batch).substr(0, nickEnd), batch.substr(nickEnd + 1));

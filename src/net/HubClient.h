@@ -18,9 +18,6 @@ class HubClient : public ChatClient {
 public:
     // Nick refusals taken before the nick starts over from the configured one.
     static constexpr int kMaxNickRetries = 8;
-    // Neither protocol limits a chat message; the bot's are cut far above
-    // what IRC ever hands over, and ADC's are sent in parts a hub takes.
-    static constexpr std::size_t kChatRoom = 64 * 1024;
     // A hub's name is kept to this length.
     static constexpr std::size_t kMaxHubNameBytes = 100;
     // TCP keepalive on the hub link: probes after 2 minutes of idleness,
@@ -36,7 +33,9 @@ public:
     virtual void setConfig(const DCConfig& config) = 0;
     // The settings in use; the nick is the one the hub accepted.
     const DCConfig& getConfig() const { return settings; }
-    std::size_t chatRoom(bool) const override { return kChatRoom; }
+    // Hubs bound a message's text (after the speaker's tag), and so does
+    // the bot: what one message may carry.
+    std::size_t chatRoom(bool) const override { return static_cast<std::size_t>(settings.dc_message_max_bytes); }
     // Nicks compare without regard to ASCII letter case, as hubs do.
     bool sameNick(std::string_view a, std::string_view b) const override;
     const MemberList& members() const override { return hubMembers; }
@@ -66,6 +65,9 @@ protected:
     // Says one chat message as the bot, framed by the protocol; it may hold
     // newlines. Called in turn by the pacing.
     virtual void writeChat(const std::string& text) = 0;
+    // What text weighs against the hub's bound on a message: its bytes as
+    // the protocol writes them.
+    virtual std::size_t chatWeight(std::string_view text) const { return text.size(); }
     // Says text privately to one user, framed by the protocol.
     virtual void writePrivate(std::string_view nick, const std::string& text) = 0;
     // The protocol's own lost link; the base's empties the queue, and after

@@ -16,9 +16,11 @@ double LinePacer::costOf(const std::string& line, std::size_t countedBytes) {
     return 1.0 + static_cast<double>(std::min(line.size(), countedBytes) / kBytesPerExtraUnit);
 }
 
-void LinePacer::push(std::string line, Clock::time_point now, int kind) {
+void LinePacer::push(std::string line, Clock::time_point now, int kind, std::size_t size) {
     queuedBytes += line.size();
-    queue.push_back({std::move(line), now, kind});
+    if (size == SIZE_MAX)
+        size = line.size();
+    queue.push_back({std::move(line), now, kind, size});
     while (queue.size() > kMaxQueuedLines || queuedBytes > kMaxQueuedBytes) {
         queuedBytes -= queue.front().line.size();
         queue.pop_front();
@@ -62,11 +64,19 @@ bool LinePacer::popReady(Clock::time_point now, std::string& line) {
     return popFront(line);
 }
 
-bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, char separator, std::string& batch) {
+bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, std::size_t maxLines, char separator,
+                         std::string& batch) {
     if (!popReady(now, batch))
         return false;
+    std::size_t weight = poppedSize;
+    const auto linesIn = [separator](const std::string& text) {
+        return 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), separator));
+    };
+    std::size_t lines = linesIn(batch);
     while (lastKind == 0 && !queue.empty() && queue.front().kind == 0 &&
-           batch.size() + 1 + queue.front().line.size() <= maxBytes) {
+           weight + 1 + queue.front().size <= maxBytes && lines + linesIn(queue.front().line) <= maxLines) {
+        weight += 1 + queue.front().size;
+        lines += linesIn(queue.front().line);
         batch += separator;
         batch += queue.front().line;
         queuedBytes -= queue.front().line.size();
@@ -77,6 +87,7 @@ bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, char separ
 
 bool LinePacer::popFront(std::string& line) {
     lastKind = queue.front().kind;
+    poppedSize = queue.front().size;
     line = std::move(queue.front().line);
     queuedBytes -= line.size();
     queue.pop_front();

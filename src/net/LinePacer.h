@@ -45,15 +45,18 @@ public:
     void chargePerMessage() { perMessage = true; }
 
     // A line of the client's own kind (chat is 0) keeps it through the
-    // queue; only chat is joined.
-    void push(std::string line, Clock::time_point now = Clock::now(), int kind = 0);
+    // queue; only chat is joined. size is what the line weighs against a
+    // batch's bound (by default its bytes: a protocol's escapes weigh more).
+    void push(std::string line, Clock::time_point now = Clock::now(), int kind = 0,
+              std::size_t size = SIZE_MAX);
     // The next line whose cost is available at now, if any; lines too old
     // by now are dropped first.
     bool popReady(Clock::time_point now, std::string& line);
-    // The same, and after it the lines queued behind it, joined by
-    // separator, as long as the whole stays within maxBytes: one message
-    // for what waited.
-    bool popBatch(Clock::time_point now, std::size_t maxBytes, char separator, std::string& batch);
+    // The same, and after it the chat lines queued behind it, joined by
+    // separator, as long as the whole weighs at most maxBytes and holds at
+    // most maxLines lines: one message for what waited.
+    bool popBatch(Clock::time_point now, std::size_t maxBytes, std::size_t maxLines, char separator,
+                  std::string& batch);
     // The kind of the line popReady or popBatch gave last.
     int poppedKind() const { return lastKind; }
     // How long until the next queued line may go; nothing when none is queued.
@@ -87,6 +90,7 @@ private:
         std::string line;
         Clock::time_point since;  // when it was queued
         int kind;
+        std::size_t size;         // its weight in a batch
     };
     bool popFront(std::string& line);
     void dropExpired(Clock::time_point now);
@@ -101,6 +105,7 @@ private:
     std::size_t chargedBytes = SIZE_MAX;  // the bytes of a line that count
     bool perMessage = false;              // a message costs one unit
     int lastKind = 0;
+    std::size_t poppedSize = 0;          // the weight of the line popped last
     std::chrono::seconds maxAge{0};
     double capacity = 5;
     std::chrono::milliseconds unitInterval{0};

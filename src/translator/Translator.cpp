@@ -40,33 +40,40 @@ bool Translator::crosses(const ChatMessage& chat, const ChatClient& from) const 
                         [&](const std::string& ignored) { return from.sameNick(chat.speaker, ignored); });
 }
 
-bool Translator::IRCtoDC(const ChatMessage& chat, const ChatClient& irc, std::string& out) const {
+bool Translator::IRCtoDC(const ChatMessage& chat, const ChatClient& irc, std::size_t room,
+                         std::vector<std::string>& out) const {
     if (!crosses(chat, irc))
         return false;
-    out.assign(chat.action ? "* " : "<");
-    out.append(chat.speaker);
-    out += chat.action ? " " : "> ";
-    appendWithoutFormatting(out, chat.text);
-    return true;
+    plainText.clear();
+    appendWithoutFormatting(plainText, chat.text);
+    return chat.action ? splitTagged("* ", chat.speaker, " ", plainText, room, out)
+                       : splitTagged("<", chat.speaker, "> ", plainText, room, out);
 }
 
 bool Translator::DCtoIRC(const ChatMessage& chat, const ChatClient& hub, std::size_t room,
                          std::vector<std::string>& out) const {
-    if (!crosses(chat, hub))
-        return false;
-    room = std::max(room, 2 * kMinPieceBytes);
-    // A nick too long to leave room for text (no hub allows one, but a hub
-    // may send anything) is shortened in the tag, at a character boundary.
-    scratch.assign("<");
-    scratch.append(utf8Prefix(chat.speaker, room - kMinPieceBytes - 3));
-    scratch += "> ";
-    splitChat(chat.text, scratch.size(), room, kMaxLinesPerHubMessage, pieces);
-    if (pieces.pieces.empty())
+    if (!crosses(chat, hub) || !splitTagged("<", chat.speaker, "> ", chat.text, room, out))
         return false;
     if (pieces.cutBytes > 0 && cutMessages.admits(Notice))
         logMessage(Notice, "Translator: " + std::to_string(pieces.cutBytes) + " bytes of a hub message from <" +
                                printable(chat.speaker) + "> did not fit in " +
                                std::to_string(kMaxLinesPerHubMessage) + " IRC lines and were cut");
+    return true;
+}
+
+// text in pieces of at most room bytes, one or more a line, each after the
+// speaker's tag; the last of a cut message says how much was left out. A
+// nick too long to leave room for text (no server allows one, but a peer
+// may send anything) is shortened in the tag, at a character boundary.
+bool Translator::splitTagged(const char* open, std::string_view speaker, const char* close, std::string_view text,
+                             std::size_t room, std::vector<std::string>& out) const {
+    room = std::max(room, 2 * kMinPieceBytes);
+    scratch.assign(open);
+    scratch.append(utf8Prefix(speaker, room - kMinPieceBytes - 3));
+    scratch += close;
+    splitChat(text, scratch.size(), room, kMaxLinesPerHubMessage, pieces);
+    if (pieces.pieces.empty())
+        return false;
     // The strings of out are reused from the last message.
     out.resize(pieces.pieces.size());
     for (std::size_t i = 0; i < out.size(); ++i) {

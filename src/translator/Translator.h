@@ -27,9 +27,10 @@ public:
     void setConfig(const Config& config);
 
     // Chat said in the channel (irc tells how its nicks compare) as the
-    // text the bot says on the hub. False when it does not cross; out is
-    // then untouched.
-    bool IRCtoDC(const ChatMessage& chat, const ChatClient& irc, std::string& out) const;
+    // texts the bot says on the hub, each at most room bytes after the bot's
+    // own tag (hubs bound a message), each with the speaker's tag. False
+    // when it does not cross; out is then untouched.
+    bool IRCtoDC(const ChatMessage& chat, const ChatClient& irc, std::size_t room, std::vector<std::string>& out) const;
     // Chat said on the hub as the texts the bot says in the channel, each at
     // most room bytes (what one IRC message of the bot carries); a cut
     // message ends with a marker saying how much was left out. False when it
@@ -40,11 +41,14 @@ public:
     bool crosses(const ChatMessage& chat, const ChatClient& from) const;
 
 private:
+    bool splitTagged(const char* open, std::string_view speaker, const char* close, std::string_view text,
+                     std::size_t room, std::vector<std::string>& out) const;
 
     std::vector<std::string> ignoredNicks;  // speakers never relayed
     // Reused from message to message, so that relaying allocates nothing
     // once warm.
     mutable std::string scratch;
+    mutable std::string plainText;
     mutable ChatPieces pieces;
     mutable LogLimiter cutMessages{"Translator: hub messages cut"};  // a hub's users can send many
 };

@@ -30,6 +30,10 @@ protected:
         DCConfig config;
         config.dc_server = "adc://127.0.0.1:" + std::to_string(hub.port());
         config.dc_message_interval = 0;
+        // A message as large as the bot allows, beyond what one ADC line
+        // carries.
+        config.dc_message_max_bytes = 64 * 1024;
+        config.dc_message_max_lines = 1000;
         client.setConfig(config);
         client.setReconnectDelays(std::chrono::seconds(1), std::chrono::seconds(1));
     }

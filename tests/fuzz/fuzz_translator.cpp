@@ -27,16 +27,21 @@ struct Sides {
 };
 
 void checkToHub(Sides& sides, const ChatMessage& chat) {
-    std::string out = "untouched";
-    if (!sides.translator.IRCtoDC(chat, sides.irc, out)) {
-        FUZZ_CHECK(out == "untouched", "refused chat leaves the output alone");
+    std::vector<std::string> texts{"untouched"};
+    const std::size_t room = 256;
+    if (!sides.translator.IRCtoDC(chat, sides.irc, room, texts)) {
+        FUZZ_CHECK(texts == std::vector<std::string>{"untouched"}, "refused chat leaves the output alone");
         return;
     }
-    const std::string tag = chat.action ? "* " + std::string(chat.speaker) + " " : "<" + std::string(chat.speaker) + "> ";
-    FUZZ_CHECK(out.compare(0, tag.size(), tag) == 0, "the speaker is in front");
-    FUZZ_CHECK(out.find('\0') == std::string::npos, "no NUL reaches the hub");
-    FUZZ_CHECK(escapeNmdc("<bot> " + out, NmdcText::Chat).find('|') == std::string::npos,
-               "no raw '|' inside a chat line on the wire");
+    const std::string tag = chat.action ? "* " : "<";
+    for (const std::string& out : texts) {
+        FUZZ_CHECK(out.compare(0, tag.size(), tag) == 0, "every piece carries the speaker");
+        FUZZ_CHECK(out.size() <= room, "every piece fits the hub's bound");
+        FUZZ_CHECK(out.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos,
+                   "no NUL or line break reaches the hub inside a piece");
+        FUZZ_CHECK(escapeNmdc("<bot> " + out, NmdcText::Chat).find('|') == std::string::npos,
+                   "no raw '|' inside a chat line on the wire");
+    }
 }
 
 void checkToIrc(Sides& sides, const ChatMessage& chat, std::size_t room) {

@@ -116,7 +116,11 @@ void ScriptedHub::sendLock(const std::string& lock, const std::string& extra) {
 }
 
 void ScriptedHub::expectKey() {
-    const std::string command = readCommand();
+    std::string command = readCommand();
+    if (lastLock.compare(0, 16, "EXTENDEDPROTOCOL") == 0) {
+        require(command.compare(0, 10, "$Supports ") == 0, "expected $Supports before the key, got " + command);
+        command = readCommand();
+    }
     require(command == "$Key " + referenceKey(lastLock), "the key does not answer the lock: " + command);
 }
 
@@ -131,8 +135,13 @@ HubUserInfo ScriptedHub::login(const HubLoginScript& script) {
     sendLock(script.lock, script.extraWithLock);
     expectKey();
     std::string asked = expectValidateNick();
+    // A refused nick, and the link is closed: the client comes back.
     for (int i = 0; i < script.refusals; ++i) {
         send(script.refusalsNameTheNick ? "$ValidateDenide " + asked : "$ValidateDenide");
+        dropClient();
+        accept();
+        sendLock(script.lock, script.extraWithLock);
+        expectKey();
         asked = expectValidateNick();
     }
     if (!script.password.empty()) {
@@ -141,12 +150,31 @@ HubUserInfo ScriptedHub::login(const HubLoginScript& script) {
         require(answer == "$MyPass " + script.password, "wrong password answer: " + answer);
     }
     nick = script.helloNick.empty() ? asked : script.helloNick;
-    send("$Hello " + nick + (script.withHello.empty() ? "" : "|" + script.withHello));
+    send("$Hello " + nick);
+    return welcome(script.usersPresent, script.withWelcome);
+}
+
+HubUserInfo ScriptedHub::welcome(const std::vector<std::string>& usersPresent, const std::string& withList) {
+    listed.clear();
     const std::string version = readCommand();
     require(version == "$Version 1,0096", "expected $Version 1,0096, got " + version);
-    const HubUserInfo info = parseMyInfo(readCommand());
+    const std::string request = readCommand();
+    require(request == "$GetNickList", "expected $GetNickList, got " + request);
+    const std::string myInfo = readCommand();
+    const HubUserInfo info = parseMyInfo(myInfo);
     require(info.nick == nick, "$MyINFO names " + info.nick + ", not " + nick);
+    std::string list = myInfo + "|$MyINFO $ALL Hub-Security $ $$$$";
+    for (const std::string& user : usersPresent) {
+        list += "|$MyINFO $ALL " + user + " $ $DSL\x01$$0$";
+        listed.insert(user);
+    }
+    send(list + "|$OpList Hub-Security$$" + (withList.empty() ? "" : "|" + withList));
     return info;
+}
+
+void ScriptedHub::userComes(const std::string& user) {
+    if (listed.insert(user).second)
+        send("$MyINFO $ALL " + user + " $ $DSL\x01$$0$");
 }
 
 std::string ScriptedHub::readChat(std::chrono::milliseconds deadline) {
@@ -163,5 +191,6 @@ std::string ScriptedHub::readChat(std::chrono::milliseconds deadline) {
 }
 
 void ScriptedHub::userSays(const std::string& speaker, const std::string& text) {
+    userComes(speaker);
     send(clientEscape("<" + speaker + "> " + text));
 }

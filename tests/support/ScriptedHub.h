@@ -1,12 +1,19 @@
-// A scripted NMDC hub for one client at a time. It checks what a real hub
-// checks: the key must answer its lock, and every main-chat line the client
-// sends must start with "<" and the client's current nick. Tests drive it
-// step by step; each read has a deadline and a mismatch throws.
+// A scripted NMDC hub for one client at a time, for what real hubs will not
+// do on purpose. It behaves as PtokaX and Verlihub do otherwise: an
+// extended lock wants the client's $Supports before its key, the key must
+// answer the lock, a refused nick closes the link, the client is listed
+// (its $MyINFO back) only after its $MyINFO, users already there are named
+// only when asked with $GetNickList, a user is listed before it speaks, and
+// every main-chat line the client sends must start with "<" and its
+// current nick. Tests drive it step by step; each read has a deadline and a
+// mismatch throws.
 #pragma once
 
 #include <chrono>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "ScriptedServer.h"
 
@@ -28,7 +35,8 @@ struct HubLoginScript {
     bool refusalsNameTheNick = false;  // "$ValidateDenide <nick>" as real hubs send
     std::string password;          // ask for it with $GetPass when not empty
     std::string helloNick;         // the nick in $Hello; empty: the one asked for
-    std::string withHello;         // commands sent in the same write as $Hello
+    std::string withWelcome;       // commands sent in the same write as the hub's list of users
+    std::vector<std::string> usersPresent;  // named when the client asks for the list
 };
 
 class ScriptedHub : public ScriptedServer {
@@ -40,8 +48,14 @@ public:
     HubUserInfo login(const HubLoginScript& script = HubLoginScript());
     // Single steps of a login.
     void sendLock(const std::string& lock, const std::string& extra = "");
+    // The client's $Supports (after an extended lock), then its key.
     void expectKey();
     std::string expectValidateNick();
+    // After "$Hello nick": the client's $Version, $GetNickList and $MyINFO;
+    // then the hub lists it among usersPresent.
+    HubUserInfo welcome(const std::vector<std::string>& usersPresent = {}, const std::string& withList = "");
+    // A user comes (its $MyINFO), unless already listed.
+    void userComes(const std::string& nick);
 
     // The next command from the client, as on the wire (escaped, without '|').
     std::string readCommand(std::chrono::milliseconds deadline = std::chrono::seconds(5));
@@ -60,6 +74,7 @@ public:
 private:
     std::string lastLock;
     std::string nick;
+    std::set<std::string> listed;  // users the client was told of
 };
 
 // The key that answers lock, computed here independently of the daemon.

@@ -14,9 +14,15 @@ protected:
         config.ignore_nicks = nicks;
         translator.setConfig(config);
     }
-    std::string toHub(std::string_view speaker, std::string_view text, bool action = false) {
-        std::string out = "untouched";
-        return translator.IRCtoDC({speaker, text, action}, irc, out) ? out : "<dropped>";
+    // The hub texts one IRC message becomes, each within room.
+    std::string toHub(std::string_view speaker, std::string_view text, bool action = false, std::size_t room = 256) {
+        std::vector<std::string> texts{"untouched"};
+        if (!translator.IRCtoDC({speaker, text, action}, irc, room, texts))
+            return texts == std::vector<std::string>{"untouched"} ? "<dropped>" : "<output touched>";
+        std::string joined;
+        for (const std::string& piece : texts)
+            joined += (joined.empty() ? "" : "\n") + piece;
+        return joined;
     }
     // The IRC texts one hub message becomes, one per line of it.
     std::string toIrc(std::string_view speaker, std::string_view text, std::size_t room = 400) {
@@ -38,10 +44,24 @@ protected:
 
 TEST_F(TranslatorTest, ChannelChatIsSaidOnTheHubWithTheSpeakerInFrontAndWithoutFormatting) {
     EXPECT_EQ(toHub("alice", "hello there"), "<alice> hello there");
-    EXPECT_EQ(toHub("alice", ""), "<alice> ");
+    EXPECT_EQ(toHub("alice", ""), "<dropped>");
     EXPECT_EQ(toHub("alice", "pipe | dollar $ a:b \xc3\xa9"), "<alice> pipe | dollar $ a:b \xc3\xa9");
     EXPECT_EQ(toHub("alice", "waves", true), "* alice waves");
     EXPECT_EQ(toHub("alice", "\x02" "bold\x02 \x03" "4,12red\x03 \x1Dit\x1D \x1Fun\x0F"), "<alice> bold red it un");
+    // Hubs refuse a message over their bound: a long line goes in pieces,
+    // each with the speaker, cut at spaces.
+    std::string words;
+    for (int i = 0; i < 60; ++i)
+        words += "word" + std::to_string(i) + " ";
+    const std::string pieces = toHub("alice", words, false, 128);
+    EXPECT_EQ(pieces.rfind("<alice> word0 word1 ", 0), 0u) << pieces;
+    std::size_t count = 0;
+    for (std::size_t at = 0, end; at < pieces.size(); at = end + 1, ++count) {
+        end = std::min(pieces.find('\n', at), pieces.size());
+        EXPECT_LE(end - at, 128u);
+        EXPECT_EQ(pieces.compare(at, 8, "<alice> "), 0);
+    }
+    EXPECT_EQ(count, 4u) << pieces;
 }
 
 TEST_F(TranslatorTest, HubChatIsSaidInTheChannelOneLinePerLineWithTheSpeakerInFront) {
