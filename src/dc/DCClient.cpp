@@ -34,10 +34,15 @@ bool isNickRefusal(const std::string& command) {
     return command == kNickRefused || startsWith(command, "$ValidateDenide ");
 }
 
-// "$MyINFO $ALL nick description$ $connection$email$share$"
+// "$MyINFO $ALL nick description$ $connection$email$share$", where the
+// connection is a speed and the status byte.
 bool listsABot(std::string_view myInfo) {
-    const std::size_t fields = myInfo.find('$', std::char_traits<char>::length(kMyInfoHead));
-    return fields != std::string_view::npos && myInfo.compare(fields, 4, "$ $$") == 0;
+    const std::size_t fields = myInfo.find("$ $", std::char_traits<char>::length(kMyInfoHead));
+    if (fields == std::string_view::npos)
+        return false;
+    const std::size_t connection = fields + 3;
+    const std::size_t end = myInfo.find('$', connection);
+    return end != std::string_view::npos && end - connection <= 1;
 }
 
 // Tested in this order; the first that matches decides.
@@ -111,7 +116,8 @@ bool DCClient::onMessage(const std::string& command, ChatMessage& chat) {
 // the bot alone (greetings, refusals of its messages): the operator sees
 // them in the log, the channel does not.
 void DCClient::noteHubWords(const std::string& command) {
-    if (isNmdcChatLine(command) && hubWords.admits(Notice))
+    if (isNmdcChatLine(command) && command.compare(1, settings.dc_nick.size() + 2, settings.dc_nick + "> ") != 0 &&
+        hubWords.admits(Notice))
         logMessage(Notice, "DCClient: the hub says \"" + printable(command) + "\"");
 }
 

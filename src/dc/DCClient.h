@@ -88,6 +88,6 @@ private:
 
 // "$ValidateDenide" alone, or with the refused nick after a space.
 bool isNickRefusal(const std::string& command);
-// A "$MyINFO $ALL" without a connection field, not even the status byte
-// every DC client sends: how hubs list their own bots.
+// A "$MyINFO $ALL" whose connection field holds no speed, at most the
+// status byte: how hubs list their own bots (every DC client sends one).
 bool listsABot(std::string_view myInfo);

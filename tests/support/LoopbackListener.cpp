@@ -65,7 +65,7 @@ int freeLoopbackPort() {
     return probe.port();
 }
 
-bool waitUntilListening(int port) {
+bool waitUntilListening(int port, std::chrono::milliseconds deadline) {
     return eventually([&] {
         try {
             PeerSocket probe = PeerSocket::connectTo(port);
@@ -73,7 +73,7 @@ bool waitUntilListening(int port) {
         } catch (const std::exception&) {
             return false;
         }
-    });
+    }, deadline);
 }
 
 bool ipv6LoopbackAvailable() {

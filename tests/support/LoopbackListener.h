@@ -39,5 +39,5 @@ int freeLoopbackPort();
 bool ipv6LoopbackAvailable();
 
 // Waits until something accepts connections on 127.0.0.1:port (a server
-// just started); false after a few seconds.
-bool waitUntilListening(int port);
+// just started); false after the deadline.
+bool waitUntilListening(int port, std::chrono::milliseconds deadline = std::chrono::seconds(5));

@@ -38,6 +38,10 @@ void ProcessRunner::start(const std::string& program, const std::vector<std::str
         dup2(errFd, 2);
         if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0)
             _exit(126);
+        if (ownGroup)
+            setpgid(0, 0);
+        for (const auto& [name, value] : environment)
+            setenv(name.c_str(), value.c_str(), 1);
         setenv("ASAN_OPTIONS", "exitcode=86:abort_on_error=0", 1);
         setenv("UBSAN_OPTIONS", "exitcode=87:print_stacktrace=1", 1);
         execv(program.c_str(), raw.data());
@@ -67,17 +71,20 @@ bool ProcessRunner::running() { return child > 0 && !waitExit(std::chrono::milli
 
 void ProcessRunner::signal(int number) {
     if (running())
-        kill(child, number);
+        kill(target(), number);
 }
 
 void ProcessRunner::stop() {
     if (!running())
         return;
-    kill(child, SIGTERM);
-    if (!waitExit(std::chrono::seconds(1))) {
-        kill(child, SIGKILL);
+    kill(target(), SIGTERM);
+    // A group may hold a database server that takes a moment to stop.
+    if (!waitExit(std::chrono::seconds(ownGroup ? 10 : 1))) {
+        kill(target(), SIGKILL);
         waitExit(std::chrono::seconds(5));
     }
+    if (ownGroup)
+        kill(target(), SIGKILL);
 }
 
 std::string ProcessRunner::stdoutText() const { return readFile(captures.file("stdout")); }

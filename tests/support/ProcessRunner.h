@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 #include "Eventually.h"
@@ -22,6 +23,11 @@ public:
     ProcessRunner(const ProcessRunner&) = delete;
     ProcessRunner& operator=(const ProcessRunner&) = delete;
 
+    // For the next start: the child leads a process group of its own, and
+    // signals and stop reach the whole group (a script and what it started).
+    void useOwnProcessGroup() { ownGroup = true; }
+    // For the next start: an environment variable for the child.
+    void setEnvironment(const std::string& name, const std::string& value) { environment.emplace_back(name, value); }
     // Starts program with args (argv[0] is added), in workingDirectory when given.
     void start(const std::string& program, const std::vector<std::string>& args,
                const std::string& workingDirectory = "");
@@ -42,8 +48,12 @@ public:
 
 private:
     TempDir captures;
+    pid_t target() const { return ownGroup ? -child : child; }
+
     pid_t child = -1;
     std::optional<int> status;
+    bool ownGroup = false;
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 
 // Path of the brivox binary under test.
