@@ -9,18 +9,16 @@
 namespace {
 
 struct Unit {
-    std::string_view prefix;  // how the unit's word begins
+    std::string_view word;  // as hubs write it, in lower case
     long long seconds;
 };
 
-// Longest prefixes first: "mo(nth)" before "m(in)", "mi" for minutes.
-constexpr std::array<Unit, 7> kUnits{{{"year", 31536000},
-                                      {"month", 2592000},
-                                      {"week", 604800},
-                                      {"day", 86400},
-                                      {"h", 3600},
-                                      {"mi", 60},
-                                      {"s", 1}}};
+constexpr std::array<Unit, 20> kUnits{{{"s", 1},        {"sec", 1},       {"secs", 1},     {"second", 1},
+                                       {"seconds", 1},  {"min", 60},      {"mins", 60},    {"minute", 60},
+                                       {"minutes", 60}, {"h", 3600},      {"hour", 3600},  {"hours", 3600},
+                                       {"day", 86400},  {"days", 86400},  {"week", 604800}, {"weeks", 604800},
+                                       {"month", 2592000}, {"months", 2592000}, {"year", 31536000},
+                                       {"years", 31536000}}};
 
 // Far beyond any ban a hub gives for a passing reason.
 constexpr long long kMaxSeconds = 366LL * 86400;
@@ -30,12 +28,12 @@ bool isLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0;
 
 std::optional<long long> unitSeconds(std::string_view word) {
     for (const Unit& unit : kUnits)
-        if (word.compare(0, unit.prefix.size(), unit.prefix) == 0)
+        if (word == unit.word)
             return unit.seconds;
     return std::nullopt;
 }
 
-bool mentions(const std::string& folded, std::string_view word) { return folded.find(word) != std::string::npos; }
+bool mentions(const std::string& folded, std::string_view words) { return folded.find(words) != std::string::npos; }
 
 }  // namespace
 
@@ -88,12 +86,10 @@ HubRefusal readHubRefusal(std::string_view words) {
     HubRefusal refusal;
     if (mentions(folded, "password"))
         return refusal;
+    // Whatever the hub calls it (a wait, a temporary ban, a prohibition
+    // with the time left), a refusal that names a time ends by itself.
     refusal.wait = durationIn(words);
-    const bool saysFull = mentions(folded, "hub is full") || mentions(folded, "maximum connections");
-    const bool saysTemporary = mentions(folded, "temp") || mentions(folded, "wait") || mentions(folded, "too fast") ||
-                               mentions(folded, "reconnect");
-    refusal.passes = saysFull || (saysTemporary && refusal.wait.has_value());
-    if (!refusal.passes)
-        refusal.wait.reset();
+    refusal.passes = refusal.wait.has_value() || mentions(folded, "hub is full") ||
+                     mentions(folded, "maximum connections");
     return refusal;
 }

@@ -16,8 +16,9 @@ struct HubRefusal {
     std::optional<std::chrono::seconds> wait;      // the time the hub named, if any
 };
 
-// Reads a hub's words. A refusal that names the password never passes: it
-// is for the operator to mend, whatever time it names.
+// Reads a hub's words: a refusal that names a time, or a full hub, passes.
+// One that names the password never does: it is for the operator to mend,
+// whatever time it names.
 HubRefusal readHubRefusal(std::string_view words);
 
 // The first duration written in text as numbers and units ("1 min 5 secs",

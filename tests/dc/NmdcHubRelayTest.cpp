@@ -245,4 +245,76 @@ TEST_P(RealNmdcHubTest, BurstAsOperatorWithTheBoundsLifted) {
     expectNoRefusal();
 }
 
+// Restarted at once, as a supervisor does, the bot meets the hub's wait
+// for a nick that just left: it logs in again once the wait named has
+// passed, instead of ending the run. A kick by an operator is a lost
+// session; what the hub then says is a wait too (PtokaX bans the kicked
+// nick for its default temporary ban, shortened here to a minute).
+TEST_P(RealNmdcHubTest, RestartWithinTheHubsWaitAndAKick) {
+    startHub(GetParam() == HubKind::PtokaX ? "MinReConnTime\t=\t4\nDefaultTempBanTime\t=\t1" : "int_login=5");
+    const auto started = std::chrono::steady_clock::now();
+    startRelay();
+    std::printf("log-in took %.2f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    const auto said = std::chrono::steady_clock::now();
+    alice->say("#chat", "latency probe");
+    EXPECT_EQ(botSays(), "<alice> latency probe");
+    std::printf("IRC to hub: %.3f s\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - said).count());
+    const auto spoken = std::chrono::steady_clock::now();
+    speakerSays("latency probe back");
+    EXPECT_EQ(channelText(), "<testop> latency probe back");
+    std::printf("hub to IRC: %.3f s\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - spoken).count());
+
+    brivox.stop();
+    ProcessRunner again;
+    again.start(brivoxBinary(), {"-d", "-c", dir.file("brivox.conf")});
+    ASSERT_TRUE(again.waitForStderr("DCClient: log-in refused for now: the hub said ", std::chrono::seconds(10)))
+        << again.stderrText();
+    ASSERT_TRUE(again.waitForStderr("Logged in to the hub as brivox", std::chrono::seconds(20))) << again.stderrText();
+    EXPECT_EQ(again.stderrText().find("ERROR"), std::string::npos) << again.stderrText();
+
+    speakerSays("welcome back");
+    EXPECT_EQ(channelText(), "<testop> welcome back");
+    // As DC clients kick: the reason in the main chat, then $Kick.
+    user->say("is kicking brivox because: testing");
+    user->send("$Kick brivox");
+    ASSERT_TRUE(again.waitForStderr("DC++ connection closed. Trying to reconnect...", std::chrono::seconds(10)))
+        << again.stderrText();
+    if (GetParam() == HubKind::PtokaX) {
+        EXPECT_TRUE(again.waitForStderr("temp ban with remaining time", std::chrono::seconds(20))) << again.stderrText();
+    } else {
+        EXPECT_TRUE(eventually([&] { return again.stderrText().rfind("Logged in to the hub") >
+                                            again.stderrText().find("DC++ connection closed"); },
+                               std::chrono::seconds(20)))
+            << again.stderrText();
+    }
+    EXPECT_TRUE(again.running());
+}
+
+// A nick already taken: the next is tried, also where the hub refuses it
+// only after our $MyINFO (Verlihub). A wrong password ends a first log-in
+// with status 2 and the hub's words.
+TEST_P(RealNmdcHubTest, NickTakenAndWrongPassword) {
+    // Verlihub also keeps a nick that just logged in from logging in again
+    // for a while: a wait, which the test above covers.
+    startHub(GetParam() == HubKind::Verlihub ? "int_login=0" : "");
+    NmdcUser squatter(hub->port(), "brivox");
+    botNick = "brivox_";
+    startRelay();
+    EXPECT_NE(brivox.stderrText().find("Nickname \"brivox\" already taken"), std::string::npos);
+    alice->say("#chat", "from the second nick");
+    EXPECT_EQ(botSays(), "<alice> from the second nick");
+
+    ProcessRunner refused;
+    refused.start(brivoxBinary(), {"-d", "-c", dir.write("refused.conf", config("dc_nick = regbot\ndc_pass = wrong\n"))});
+    EXPECT_EQ(refused.waitExit(std::chrono::seconds(20)), 2) << refused.stderrText();
+    const std::string log = refused.stderrText();
+    EXPECT_NE(log.find(GetParam() == HubKind::PtokaX ? "Hub said that our password is incorrect..."
+                                                    : "the hub closed the link after our password; it said last: "
+                                                      "\"<Verlihub> You've been temporarily banned due to incorrect "
+                                                      "password.\""),
+              std::string::npos)
+        << log;
+}
+
 INSTANTIATE_TEST_SUITE_P(HubKinds, RealNmdcHubTest, ::testing::Values(HubKind::PtokaX, HubKind::Verlihub), kindName);
