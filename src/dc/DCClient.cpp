@@ -113,11 +113,12 @@ bool DCClient::onMessage(const std::string& command, ChatMessage& chat) {
 }
 
 // Main-chat lines from nicks that are not people on the hub are said to
-// the bot alone (greetings, refusals of its messages): the operator sees
-// them in the log, the channel does not.
+// the bot alone (refusals of its messages, notices): the operator sees them
+// in the log, the channel does not. The greeting, before the hub's list of
+// users ends, is not worth a line.
 void DCClient::noteHubWords(const std::string& command) {
-    if (isNmdcChatLine(command) && command.compare(1, settings.dc_nick.size() + 2, settings.dc_nick + "> ") != 0 &&
-        hubWords.admits(Notice))
+    if (isNmdcChatLine(command) && !awaitingUserList &&
+        command.compare(1, settings.dc_nick.size() + 2, settings.dc_nick + "> ") != 0 && hubWords.admits(Notice))
         logMessage(Notice, "DCClient: the hub says \"" + printable(command) + "\"");
 }
 

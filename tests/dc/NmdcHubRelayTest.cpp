@@ -275,10 +275,11 @@ TEST_P(RealNmdcHubTest, RestartWithinTheHubsWaitAndAKick) {
 
     speakerSays("welcome back");
     EXPECT_EQ(channelText(), "<testop> welcome back");
-    // As DC clients kick: the reason in the main chat, then $Kick.
-    user->say("is kicking brivox because: testing");
+    // Verlihub closes a kicked user's link when it next writes to it.
     user->send("$Kick brivox");
-    ASSERT_TRUE(again.waitForStderr("DC++ connection closed. Trying to reconnect...", std::chrono::seconds(10)))
+    user->chatFor(std::chrono::seconds(2));
+    speakerSays("after the kick");
+    ASSERT_TRUE(again.waitForStderr("DC++ connection closed. Trying to reconnect...", std::chrono::seconds(20)))
         << again.stderrText();
     if (GetParam() == HubKind::PtokaX) {
         EXPECT_TRUE(again.waitForStderr("temp ban with remaining time", std::chrono::seconds(20))) << again.stderrText();
@@ -289,6 +290,21 @@ TEST_P(RealNmdcHubTest, RestartWithinTheHubsWaitAndAKick) {
             << again.stderrText();
     }
     EXPECT_TRUE(again.running());
+}
+
+// Told to say more than the hub takes, the bot's message is refused: the
+// hub's words to it stay on the hub, in the log, and the next message
+// within the bounds passes.
+TEST_P(RealNmdcHubTest, TheHubsRefusalStaysOnTheHub) {
+    startHub();
+    startRelay("dc_message_max_bytes = 1000\ndc_message_interval = 1500\n");
+    std::string text(400, 'x');
+    alice->say("#chat", text);
+    const char* refusal = GetParam() == HubKind::PtokaX ? "The message was too long" : "maximum allowed is 256";
+    ASSERT_TRUE(brivox.waitForStderr(refusal)) << brivox.stderrText();
+    alice->say("#chat", "short again");
+    EXPECT_EQ(botSays(), "<alice> short again");
+    EXPECT_EQ(alice->linesFor(std::chrono::milliseconds(300)).find(refusal), std::string::npos);
 }
 
 // A nick already taken: the next is tried, also where the hub refuses it

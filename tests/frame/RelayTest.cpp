@@ -74,28 +74,6 @@ struct DaemonGuard {
 
 }  // namespace
 
-TEST_F(RelayTest, ChannelMessagesReachTheHubByteForByte) {
-    relay->start();
-    const std::string texts[] = {"hello hub", "pipe | dollar $ percent %s %n", "colons: a:b :c",
-                                 "typed &amp; and &#124; and & alone", "caf\xc3\xa9"};
-    for (const std::string& text : texts) {
-        alice().say("#chat", text);
-        EXPECT_EQ(hub().readChat(), "<brivox> <alice> " + text);
-    }
-    alice().say("#chat", "\x01" "ACTION waves \x02" "bold\x02\x01");
-    EXPECT_EQ(hub().readChat(), "<brivox> * alice waves bold");
-}
-
-TEST_F(RelayTest, HubChatReachesTheChannelByteForByte) {
-    relay->start();
-    const std::string texts[] = {"hello channel", "pipe | dollar $ percent %s", "colons: a:b :c",
-                                 "typed &amp; and &#124; and & alone", "\x01" "ACTION not an action\x01"};
-    for (const std::string& text : texts) {
-        hub().userSays("carol", text);
-        EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "<carol> " + text);
-    }
-}
-
 TEST_F(RelayTest, LinesThatMustNotCrossStayWhereTheyAre) {
     relay->start();
     alice().sendLine("NOTICE #chat :a notice");
