@@ -108,10 +108,15 @@ bool HubClient::takeChat(std::string_view text, bool) {
     return true;
 }
 
+// Every line of a joined message begins with the bot's tag, as the first
+// does on the wire: a line of it must not read as its speaker's own chat.
+// The hub counts the text after the first tag, the others included.
 void HubClient::writePacedChat(Clock::time_point now) {
+    lineStart.assign(1, kLineSeparator);
+    lineStart += "<" + settings.dc_nick + "> ";
     const std::size_t maxBytes = static_cast<std::size_t>(settings.dc_message_max_bytes);
     const std::size_t maxLines = static_cast<std::size_t>(settings.dc_message_max_lines);
-    while (link.isConnected() && pacer.popBatch(now, maxBytes, maxLines, kLineSeparator, batch)) {
+    while (link.isConnected() && pacer.popBatch(now, maxBytes, maxLines, lineStart, batch)) {
         if (pacer.poppedKind() == kPrivateAnswer) {
             const std::size_t nickEnd = batch.find(kLineSeparator);
             writePrivate(std::string_view(batch).substr(0, nickEnd), batch.substr(nickEnd + 1));

@@ -96,6 +96,7 @@ private:
     LinePacer pacer;                     // the bot's chat waiting for its turn
     std::chrono::seconds queueMaxAge{0};
     std::string batch;                   // what goes out as one message, reused
+    std::string lineStart;               // what begins each further line of it
     Clock::time_point lastActivityAt{};  // when something last went either way
     LogLimiter queueLines;               // warnings of chat dropped from the queue
 };

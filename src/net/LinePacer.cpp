@@ -64,18 +64,19 @@ bool LinePacer::popReady(Clock::time_point now, std::string& line) {
     return popFront(line);
 }
 
-bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, std::size_t maxLines, char separator,
-                         std::string& batch) {
+bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, std::size_t maxLines,
+                         std::string_view separator, std::string& batch) {
     if (!popReady(now, batch))
         return false;
     std::size_t weight = poppedSize;
-    const auto linesIn = [separator](const std::string& text) {
-        return 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), separator));
+    const auto linesIn = [](const std::string& text) {
+        return 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     };
     std::size_t lines = linesIn(batch);
     while (lastKind == 0 && !queue.empty() && queue.front().kind == 0 &&
-           weight + 1 + queue.front().size <= maxBytes && lines + linesIn(queue.front().line) <= maxLines) {
-        weight += 1 + queue.front().size;
+           weight + separator.size() + queue.front().size <= maxBytes &&
+           lines + linesIn(queue.front().line) <= maxLines) {
+        weight += separator.size() + queue.front().size;
         lines += linesIn(queue.front().line);
         batch += separator;
         batch += queue.front().line;

@@ -12,6 +12,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "frame/LogLimiter.h"
 
@@ -53,9 +54,10 @@ public:
     // by now are dropped first.
     bool popReady(Clock::time_point now, std::string& line);
     // The same, and after it the chat lines queued behind it, joined by
-    // separator, as long as the whole weighs at most maxBytes and holds at
-    // most maxLines lines: one message for what waited.
-    bool popBatch(Clock::time_point now, std::size_t maxBytes, std::size_t maxLines, char separator,
+    // separator (which begins a new line), as long as the whole weighs at
+    // most maxBytes and holds at most maxLines lines: one message for what
+    // waited.
+    bool popBatch(Clock::time_point now, std::size_t maxBytes, std::size_t maxLines, std::string_view separator,
                   std::string& batch);
     // The kind of the line popReady or popBatch gave last.
     int poppedKind() const { return lastKind; }

@@ -187,7 +187,8 @@ TEST_F(ADCRelayTest, HubRestartedWhileTheBotIsIn) {
 
 // Debian's flood limits drop chat beyond 5 messages in about 6 s; 20 lines
 // said at once in the channel reach the hub whole, in order, with the
-// default pacing: messages of at most 5 lines, one every 3 s.
+// default pacing: messages of at most 5 lines, one every 3 s, every line
+// of them with the bot's tag.
 TEST_F(ADCRelayTest, BurstFromIrcPassesTheHubsFloodLimits) {
     UhubOptions options;
     options.debianFloodLimits = true;
@@ -197,7 +198,7 @@ TEST_F(ADCRelayTest, BurstFromIrcPassesTheHubsFloodLimits) {
     for (int i = 1; i <= 20; ++i) {
         const std::string text = "burst line " + std::to_string(i);
         alice->say("#chat", text);
-        expected += (expected.empty() ? "<alice> " : "\n<alice> ") + text;
+        expected += (expected.empty() ? "" : "\n") + std::string("<brivox> <alice> ") + text;
     }
     std::vector<std::string> messages;
     std::string received;
@@ -205,7 +206,7 @@ TEST_F(ADCRelayTest, BurstFromIrcPassesTheHubsFloodLimits) {
         messages.push_back(carol->readChat(std::chrono::seconds(15)));
         ASSERT_EQ(messages.back().rfind("<brivox> ", 0), 0u);
         EXPECT_LE(std::count(messages.back().begin(), messages.back().end(), '\n'), 4);
-        received += (received.empty() ? "" : "\n") + messages.back().substr(9);
+        received += (received.empty() ? "" : "\n") + messages.back();
     }
     EXPECT_EQ(received, expected);
     EXPECT_LE(messages.size(), 5u);

@@ -192,6 +192,32 @@ TEST_F(DCClientTest, EachFailedLogInEndsWithOneLineSayingWhy) {
                   hub.send("$Supports NoGetINFO");
                   hub.dropClient();
               });
+    // Greeted, but never listed: the hub refused us after our $MyINFO.
+    failsWith("DCClient: log-in given up: the hub closed the link instead of listing us; it said last: "
+              "\"<Verlihub> No bots here\"\n",
+              [&] {
+                  hub.sendLock("abcdef");
+                  hub.expectKey();
+                  hub.setNick(hub.expectValidateNick());
+                  hub.send("$Hello brivox");
+                  hub.readCommand();
+                  hub.readCommand();
+                  parseMyInfo(hub.readCommand());
+                  hub.send("<Verlihub> No bots here");
+                  hub.dropClient();
+              });
+    EXPECT_FALSE(client.refusedForNow());
+    // A refusal that passes: the next attempt waits for the time named.
+    failsWith("DCClient: log-in refused for now: the hub said \"<PtokaX> Please wait 4 seconds before reconnect.\"; "
+              "trying again in 4 s\n",
+              [&] {
+                  hub.sendLock("abcdef");
+                  hub.expectKey();
+                  hub.expectValidateNick();
+                  hub.send("<PtokaX> Please wait 4 seconds before reconnect.");
+                  hub.dropClient();
+              });
+    EXPECT_TRUE(client.refusedForNow());
 }
 
 // Chat of other users comes as speaker and text in UTF-8, an action as an

@@ -29,12 +29,19 @@ std::string kindName(const ::testing::TestParamInfo<HubKind>& info) {
 
 NmdcHubKind realKind(HubKind kind) { return kind == HubKind::PtokaX ? NmdcHubKind::PtokaX : NmdcHubKind::Verlihub; }
 
-std::vector<std::string> linesOf(const std::string& text) {
+// The lines of a message of the bot, each without the bot's tag, which
+// every line after the first carries too.
+std::vector<std::string> linesOf(const std::string& message, const std::string& botNick) {
     std::vector<std::string> lines;
     std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    lines.push_back(text.substr(start));
+    for (std::size_t end; (end = message.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(message.substr(start, end - start));
+    lines.push_back(message.substr(start));
+    const std::string tag = "<" + botNick + "> ";
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].rfind(tag, 0), 0u) << message;
+        lines[i].erase(0, tag.size());
+    }
     return lines;
 }
 
@@ -79,6 +86,7 @@ protected:
     void startRelay(const std::string& extra = "") {
         if (real())
             user = std::make_unique<NmdcUser>(hub->port(), "testop", "oppass");
+        const auto started = std::chrono::steady_clock::now();
         brivox.start(brivoxBinary(), {"-d", "-c", dir.write("brivox.conf", config(extra))});
         if (!real()) {
             scripted.accept();
@@ -87,6 +95,7 @@ protected:
             scripted.login(login);
         }
         ASSERT_TRUE(brivox.waitForStderr("Logged in to the hub as " + botNick, std::chrono::seconds(20)));
+        logInTime = std::chrono::steady_clock::now() - started;
         alice->waitFor(":brivox!", std::chrono::seconds(20));
     }
     void speakerSays(const std::string& text) {
@@ -128,7 +137,7 @@ protected:
         while (lines.size() < static_cast<std::size_t>(count)) {
             const std::string message = botSays(std::chrono::seconds(20));
             ++messages;
-            for (const std::string& line : linesOf(message))
+            for (const std::string& line : linesOf(message, botNick))
                 lines.push_back(line);
         }
         return lines;
@@ -142,6 +151,7 @@ protected:
     std::unique_ptr<NmdcUser> user;
     ProcessRunner brivox;
     std::string botNick = "brivox";  // the bot's nick on the hub
+    std::chrono::duration<double> logInTime{};  // from the start to "Logged in"
 };
 
 class RealNmdcHubTest : public NmdcHubRelayTest {};
@@ -163,7 +173,7 @@ TEST_P(NmdcHubRelayTest, ChatCrossesBothWaysAndTheHubsWordsStayThere) {
     alice->sendLine(said + "PRIVMSG #chat :\x01" "ACTION waves \x02" "bold\x02\x01");
     std::vector<std::string> received;
     while (received.size() < texts.size() + 1)
-        for (const std::string& line : linesOf(botSays()))
+        for (const std::string& line : linesOf(botSays(), botNick))
             received.push_back(line);
     for (std::size_t i = 0; i < texts.size(); ++i)
         EXPECT_EQ(received[i], "<alice> " + texts[i]);
@@ -252,10 +262,8 @@ TEST_P(RealNmdcHubTest, BurstAsOperatorWithTheBoundsLifted) {
 // nick for its default temporary ban, shortened here to a minute).
 TEST_P(RealNmdcHubTest, RestartWithinTheHubsWaitAndAKick) {
     startHub(GetParam() == HubKind::PtokaX ? "MinReConnTime\t=\t4\nDefaultTempBanTime\t=\t1" : "int_login=5");
-    const auto started = std::chrono::steady_clock::now();
     startRelay();
-    std::printf("log-in took %.2f s\n",
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    std::printf("log-in took %.2f s\n", logInTime.count());
     const auto said = std::chrono::steady_clock::now();
     alice->say("#chat", "latency probe");
     EXPECT_EQ(botSays(), "<alice> latency probe");
