@@ -183,7 +183,7 @@ TEST_F(RelayTest, HubGoingAwayLosesNoLineAndRelayingResumes) {
     HubLoginScript script;
     script.usersPresent = {"carol"};
     script.withWelcome = "<carol> in the welcome packet";
-    hub().login(script);
+    relay->logInToHub(script);
     EXPECT_EQ(channelText(alice().waitFor("PRIVMSG #chat")), "<carol> in the welcome packet");
     alice().say("#chat", "after the hub came back");
     EXPECT_EQ(hub().readChat(), "<brivox> <alice> after the hub came back");
@@ -200,7 +200,7 @@ TEST_F(RelayTest, HubNickFollowsEachSessionAndStartsOverFromTheConfiguredOne) {
     EXPECT_EQ(hub().readChat(), "<brivox_> <alice> to the renamed bot");
     hub().dropClient();
     hub().accept(std::chrono::seconds(20));
-    hub().login();
+    relay->logInToHub();
     ASSERT_EQ(hub().currentNick(), "brivox");
     alice().say("#chat", "to the bot as configured");
     EXPECT_EQ(hub().readChat(), "<brivox> <alice> to the bot as configured");
@@ -258,7 +258,7 @@ TEST_F(RelayTest, BothSidesGoingAwayAreBothReconnected) {
     hub().dropClient();
     relay->ircServer.start();
     hub().accept(std::chrono::seconds(30));
-    hub().login();
+    relay->logInToHub();
     IrcUser bob(relay->ircServer.port(), "bob");
     bob.join("#chat");
     RelayHarness::waitUntilInChannel(bob, "brivox");
@@ -367,7 +367,7 @@ TEST(RelayStall, AStalledHubLogInKeepsTheBotOnIrc) {
     EXPECT_NE(log.substr(afterPing, log.find('\n', afterPing) - afterPing).find(" > PONG :irc.brivox.test"),
               std::string::npos)
         << log;
-    relay.hub.login();
+    relay.logInToHub();
     EXPECT_TRUE(relay.brivox.waitForStderr("DCClient: dropped 1 lines for the hub's main chat while not in it\n"));
     relay.alice->say("#chat", "heard now");
     EXPECT_EQ(relay.hub.readChat(), "<brivox> <alice> heard now");
@@ -501,7 +501,7 @@ TEST_F(RelayTest, InTheBackgroundItWritesPidfileAndLogAndRotatesOnSighup) {
     ProcessRunner parent;
     ASSERT_EQ(runBrivoxToEnd(parent, {"-c", config}), 0);
     hub().accept();
-    hub().login();
+    relay->logInToHub();
     DaemonGuard daemon;
     ASSERT_TRUE(eventually([&] { return !readFile(pidfile).empty(); }));
     daemon.pid = std::stoi(readFile(pidfile));
@@ -514,7 +514,7 @@ TEST_F(RelayTest, InTheBackgroundItWritesPidfileAndLogAndRotatesOnSighup) {
     kill(daemon.pid, SIGHUP);
     hub().dropClient();
     hub().accept(std::chrono::seconds(20));
-    hub().login();
+    relay->logInToHub();
     EXPECT_TRUE(eventually([&] { return readFile(log).find("DC++ connection closed") != std::string::npos; }));
     EXPECT_EQ(readFile(log + ".0").find("DC++ connection closed"), std::string::npos);
     EXPECT_TRUE(processAlive(daemon.pid));
@@ -602,7 +602,7 @@ protected:
         irc.accept();
         irc.greet("brivox");
         hub.accept();
-        hub.login();
+        logInToScriptedHub(hub, brivox);
         irc.confirmJoin("brivox");
     }
 

@@ -1,5 +1,7 @@
 #include "RelayHarness.h"
 
+#include "Eventually.h"
+
 #include <stdexcept>
 #include <thread>
 
@@ -26,8 +28,22 @@ void RelayHarness::start(const std::string& extraConfig, const std::vector<std::
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     brivox.start(brivoxBinary(), args);
     hub.accept();
-    hub.login(login);
+    logInToScriptedHub(hub, brivox, login);
     waitForBotJoin();
+}
+
+void logInToScriptedHub(ScriptedHub& hub, ProcessRunner& brivox, const HubLoginScript& script) {
+    const auto logIns = [&] {
+        const std::string log = brivox.stderrText();
+        std::size_t count = 0;
+        for (std::size_t at = 0; (at = log.find("Logged in to the hub as ", at)) != std::string::npos; ++at)
+            ++count;
+        return count;
+    };
+    const std::size_t before = logIns();
+    hub.login(script);
+    if (!eventually([&] { return logIns() > before; }, std::chrono::seconds(5)))
+        throw std::runtime_error("brivox did not say it was in after the hub listed it");
 }
 
 void RelayHarness::waitForBotJoin(const std::string& nick) { alice->waitFor(":" + nick + "!", std::chrono::seconds(20)); }

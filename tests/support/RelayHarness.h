@@ -18,6 +18,10 @@ struct RelayPeers {
     bool hubOnIpv6 = false;
 };
 
+// Plays the hub's log-in with the real brivox and waits until brivox says
+// it is in: only then does chat from IRC reach the hub.
+void logInToScriptedHub(ScriptedHub& hub, ProcessRunner& brivox, const HubLoginScript& script = HubLoginScript());
+
 class RelayHarness {
 public:
     explicit RelayHarness(bool serverPenalties = true);
@@ -31,6 +35,8 @@ public:
     // Waits until the bot has joined the channel, as alice sees it.
     void waitForBotJoin(const std::string& nick = "brivox");
     std::string configText(const std::string& extraConfig) const;
+    // The hub's log-in again, after the hub dropped the bot.
+    void logInToHub(const HubLoginScript& script = HubLoginScript()) { logInToScriptedHub(hub, brivox, script); }
     // Asks the server with NAMES until user sees nick in the channel.
     static void waitUntilInChannel(IrcUser& user, const std::string& nick,
                                    std::chrono::milliseconds deadline = std::chrono::seconds(40));

@@ -7,6 +7,7 @@
 #include "IrcUser.h"
 #include "NgircdRunner.h"
 #include "ProcessRunner.h"
+#include "RelayHarness.h"
 #include "ScriptedHub.h"
 #include "TempDir.h"
 
@@ -30,7 +31,7 @@ int runDemo() {
     brivox.start(brivoxBinary(), {"-d", "-c", config});
     say("started: brivox -d -c " + config);
     hub.accept();
-    hub.login();
+    logInToScriptedHub(hub, brivox);
     say("brivox logged in to the hub as " + hub.currentNick());
     alice.waitFor(":brivox!", std::chrono::seconds(20));
     say("brivox joined #chat");
