@@ -140,8 +140,13 @@ void ADCClient::onHubInfo(const ADCMessage& message) {
 // The answer is the Tiger hash of the password followed by the hub's
 // random bytes.
 void ADCClient::onPasswordRequest(const ADCMessage& message) {
-    if (step != Step::Identify || message.parameters.empty())
+    // Only a log-in that has said who we are is asked; a request at any
+    // other time is the hub's mistake, not a reason to leave.
+    if (step != Step::Identify || !side.is(LinkState::LoggingIn) || message.parameters.empty()) {
+        if (badMessages.admits(Notice))
+            logMessage(Notice, "ADCClient: ignored a password request outside the log-in");
         return;
+    }
     const std::optional<std::string> random = base32Decode(message.parameters[0]);
     if (!random) {
         giveUp("the hub asked for the password with data that is not base32");

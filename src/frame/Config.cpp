@@ -355,7 +355,10 @@ bool Config::load(const std::string& path, ConfigDiagnostics& diagnostics) {
     if (!readWholeFile(path, contents, diagnostics.failure))
         return false;
 
-    std::size_t start = 0;
+    // Some editors begin a UTF-8 file with an invisible byte-order mark; it
+    // would otherwise become part of the first key.
+    const std::string_view byteOrderMark = "\xef\xbb\xbf";
+    std::size_t start = contents.compare(0, byteOrderMark.size(), byteOrderMark) == 0 ? byteOrderMark.size() : 0;
     std::size_t lineNumber = 0;
     std::size_t unknownKeys = 0;
     while (start < contents.size()) {

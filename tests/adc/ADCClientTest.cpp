@@ -72,12 +72,13 @@ TEST_F(ADCClientTest, SessionOnAnOldUhubAndAGoodbyeWithAWait) {
     });
     ASSERT_TRUE(loop.untilUp()) << log.text();
     EXPECT_EQ(client.privateId().size(), 24u);
-    for (const char* line : {"BMSG AAAB <x>\\sour\\secho", "EMSG AAAC AAAB private PMAAAC", "IMSG hub\\stalk",
+    for (const char* line : {"IGPA AAAAAAAAAAAAAAAA", "BMSG AAAB <x>\\sour\\secho", "EMSG AAAC AAAB private PMAAAC", "IMSG hub\\stalk",
                              "BMSG AAAD nobody\\sknown", "BMSG AAAC bad\\xescape", "DMSG AAAC AAAB direct",
                              "BINF AAAC NIcarol", "BMSG AAAC says\\sthis\\nand\\\\that", "BMSG AAAC waves ME1"})
         hub.send(line);
     ASSERT_TRUE(loop.runUntil([&] { return loop.chat.size() == 2; }));
     EXPECT_EQ(loop.chat, (std::vector<std::string>{"carol: says this\nand\\that", "* carol waves"}));
+    EXPECT_TRUE(log.contains("ADCClient: ignored a password request outside the log-in"));
 
     client.sendChat("<alice> \x02" "bold\x02 \xf0\x9f\x98\x80 caf\xe9 tab\there");
     EXPECT_EQ(hub.readLine(), "BMSG AAAB <alice>\\sbold\\s\xef\xbf\xbd\\scaf\xef\xbf\xbd\\stab\there");

@@ -162,8 +162,9 @@ TEST(Config, TheLaterOfTwoEqualKeysWins) {
     EXPECT_EQ(loadText("irc_nick = first\nirc_nick = second\n").irc.irc_nick, "second");
 }
 
-TEST(Config, CrlfLineEndsLeaveNoCarriageReturnInValues) {
-    const Config c = loadText("irc_channel = \"#chat\"\r\nirc_nick = bot\r\nirc_port = 7000\r\n");
+// As Windows editors save a file: a byte-order mark and CRLF.
+TEST(Config, CrlfLineEndsAndAByteOrderMarkLeaveNothingInKeysOrValues) {
+    const Config c = loadText("\xef\xbb\xbfirc_channel = \"#chat\"\r\nirc_nick = bot\r\nirc_port = 7000\r\n");
     EXPECT_EQ(c.irc.irc_channel, "#chat");
     EXPECT_EQ(c.irc.irc_nick, "bot");
     EXPECT_EQ(c.irc.irc_port, 7000);
