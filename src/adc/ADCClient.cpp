@@ -20,8 +20,6 @@ const ClientNames kAdcNames{"ADCClient", "ADCClient::Connect()", "DC++", "hub", 
 const char kSupport[] = "HSUP ADBASE ADTIGR";
 // uhub 0.4 takes only characters of up to three bytes; later ones all.
 constexpr std::string_view kHubWithoutFourByteCharacters = "uhub/0.4";
-// "BMSG XXXX ": what comes before the text of a main-chat message.
-constexpr std::size_t kChatHeadBytes = 10;
 
 std::string randomPrivateId() {
     std::random_device device;
@@ -298,6 +296,8 @@ bool ADCClient::readChat(const ADCMessage& message, ChatMessage& chat) {
     chat.action = me && *me == "1";
     return true;
 }
+
+std::size_t ADCClient::chatWeight(std::string_view text) const { return adcEscape(text).size(); }
 
 // One message of the bot, in as few lines as the hub takes: a line that
 // would be too long is sent in parts, at line ends where it can be.

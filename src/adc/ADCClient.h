@@ -21,6 +21,8 @@ public:
     // Hubs take lines shorter than this (uhub's receive buffer is 4 KiB);
     // a longer message of the bot is sent in parts.
     static constexpr std::size_t kMaxLineBytes = 4095;
+    // "BMSG XXXX ": what comes before the text of a main-chat message.
+    static constexpr std::size_t kChatHeadBytes = 10;
 
     ADCClient();
     ~ADCClient() override;
@@ -37,6 +39,10 @@ private:
     void onLinkOpen() override;
     bool onMessage(const std::string& line, ChatMessage& chat) override;
     void writeChat(const std::string& text) override;
+    // A message goes as one line the hub takes: escaped, under its limit
+    // (a leading command character doubled).
+    std::size_t chatWeight(std::string_view text) const override;
+    std::size_t protocolChatRoom() const override { return kMaxLineBytes - kChatHeadBytes - 1; }
     void writePrivate(std::string_view nick, const std::string& text) override;
     std::optional<std::string> goodbye(const std::string& reason) const override;
     void onLinkLost() override;

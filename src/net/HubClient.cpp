@@ -114,9 +114,9 @@ bool HubClient::takeChat(std::string_view text, bool) {
 void HubClient::writePacedChat(Clock::time_point now) {
     lineStart.assign(1, kLineSeparator);
     lineStart += "<" + settings.dc_nick + "> ";
-    const std::size_t maxBytes = static_cast<std::size_t>(settings.dc_message_max_bytes);
     const std::size_t maxLines = static_cast<std::size_t>(settings.dc_message_max_lines);
-    while (link.isConnected() && pacer.popBatch(now, maxBytes, maxLines, lineStart, batch)) {
+    while (link.isConnected() &&
+           pacer.popBatch(now, chatRoom(false), maxLines, lineStart, chatWeight(lineStart), batch)) {
         if (pacer.poppedKind() == kPrivateAnswer) {
             const std::size_t nickEnd = batch.find(kLineSeparator);
             writePrivate(std::string_view(batch).substr(0, nickEnd), batch.substr(nickEnd + 1));

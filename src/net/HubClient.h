@@ -6,7 +6,9 @@
 // both protocols ignore, so that NATs and firewalls keep it open.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "frame/Config.h"
@@ -34,8 +36,10 @@ public:
     // The settings in use; the nick is the one the hub accepted.
     const DCConfig& getConfig() const { return settings; }
     // Hubs bound a message's text (after the speaker's tag), and so does
-    // the bot: what one message may carry.
-    std::size_t chatRoom(bool) const override { return static_cast<std::size_t>(settings.dc_message_max_bytes); }
+    // the bot: what one message may carry, by its weight (chatWeight).
+    std::size_t chatRoom(bool) const override {
+        return std::min(static_cast<std::size_t>(settings.dc_message_max_bytes), protocolChatRoom());
+    }
     // Nicks compare without regard to ASCII letter case, as hubs do.
     bool sameNick(std::string_view a, std::string_view b) const override;
     const MemberList& members() const override { return hubMembers; }
@@ -68,6 +72,8 @@ protected:
     // What text weighs against the hub's bound on a message: its bytes as
     // the protocol writes them.
     virtual std::size_t chatWeight(std::string_view text) const { return text.size(); }
+    // The most one message's text can weigh in the protocol itself.
+    virtual std::size_t protocolChatRoom() const { return SIZE_MAX; }
     // Says text privately to one user, framed by the protocol.
     virtual void writePrivate(std::string_view nick, const std::string& text) = 0;
     // The protocol's own lost link; the base's empties the queue, and after

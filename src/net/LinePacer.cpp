@@ -65,7 +65,7 @@ bool LinePacer::popReady(Clock::time_point now, std::string& line) {
 }
 
 bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, std::size_t maxLines,
-                         std::string_view separator, std::string& batch) {
+                         std::string_view separator, std::size_t separatorWeight, std::string& batch) {
     if (!popReady(now, batch))
         return false;
     std::size_t weight = poppedSize;
@@ -74,9 +74,9 @@ bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, std::size_
     };
     std::size_t lines = linesIn(batch);
     while (lastKind == 0 && !queue.empty() && queue.front().kind == 0 &&
-           weight + separator.size() + queue.front().size <= maxBytes &&
+           weight + separatorWeight + queue.front().size <= maxBytes &&
            lines + linesIn(queue.front().line) <= maxLines) {
-        weight += separator.size() + queue.front().size;
+        weight += separatorWeight + queue.front().size;
         lines += linesIn(queue.front().line);
         batch += separator;
         batch += queue.front().line;

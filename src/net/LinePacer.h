@@ -54,11 +54,11 @@ public:
     // by now are dropped first.
     bool popReady(Clock::time_point now, std::string& line);
     // The same, and after it the chat lines queued behind it, joined by
-    // separator (which begins a new line), as long as the whole weighs at
-    // most maxBytes and holds at most maxLines lines: one message for what
-    // waited.
+    // separator (which begins a new line and weighs separatorWeight), as
+    // long as the whole weighs at most maxBytes and holds at most maxLines
+    // lines: one message for what waited.
     bool popBatch(Clock::time_point now, std::size_t maxBytes, std::size_t maxLines, std::string_view separator,
-                  std::string& batch);
+                  std::size_t separatorWeight, std::string& batch);
     // The kind of the line popReady or popBatch gave last.
     int poppedKind() const { return lastKind; }
     // How long until the next queued line may go; nothing when none is queued.

@@ -82,8 +82,8 @@ TEST_F(ADCClientTest, SessionOnAnOldUhubAndAGoodbyeWithAWait) {
 
     client.sendChat("<alice> \x02" "bold\x02 \xf0\x9f\x98\x80 caf\xe9 tab\there");
     EXPECT_EQ(hub.readLine(), "BMSG AAAB <alice>\\sbold\\s\xef\xbf\xbd\\scaf\xef\xbf\xbd\\stab\there");
-    // A message longer than a hub takes in one line goes in parts, at line
-    // ends.
+    // A message longer than a hub takes in one line goes in parts, each
+    // one line, sent in turn.
     std::string longText = "first";
     while (longText.size() < 6000)
         longText += "\nline " + std::to_string(longText.size()) + " with  some words";
@@ -94,7 +94,7 @@ TEST_F(ADCClientTest, SessionOnAnOldUhubAndAGoodbyeWithAWait) {
         EXPECT_LT(line.size(), 4096u);
         std::string text;
         ASSERT_TRUE(adcUnescape(line.substr(10), text));
-        joined += (joined.empty() ? "" : "\n") + text;
+        joined += text;
     }
     EXPECT_EQ(joined, longText);
 

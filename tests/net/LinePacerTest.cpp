@@ -125,22 +125,22 @@ TEST(LinePacer, LinesThatWaitedGoOutJoinedAsOneMessage) {
     pacer.setLimits(1, 3000ms);
     pacer.push("first", t0);
     std::string batch;
-    ASSERT_TRUE(pacer.popBatch(t0, 20, 5, "\n", batch));
+    ASSERT_TRUE(pacer.popBatch(t0, 20, 5, "\n", 1, batch));
     EXPECT_EQ(batch, "first");
     const std::vector<std::string> waiting = {"two", "three", "four", std::string(300, 'x'), "six", "7", "8", "9"};
     for (const std::string& line : waiting)
         pacer.push(line, t0);
-    EXPECT_FALSE(pacer.popBatch(t0 + 2999ms, 20, 5, "\n", batch));
-    ASSERT_TRUE(pacer.popBatch(t0 + 3000ms, 20, 5, "\n", batch));
+    EXPECT_FALSE(pacer.popBatch(t0 + 2999ms, 20, 5, "\n", 1, batch));
+    ASSERT_TRUE(pacer.popBatch(t0 + 3000ms, 20, 5, "\n", 1, batch));
     EXPECT_EQ(batch, "two\nthree\nfour");
-    ASSERT_TRUE(pacer.popBatch(t0 + 6000ms, 20, 5, "\n", batch));
+    ASSERT_TRUE(pacer.popBatch(t0 + 6000ms, 20, 5, "\n", 1, batch));
     EXPECT_EQ(batch.size(), 300u);
-    ASSERT_TRUE(pacer.popBatch(t0 + 9000ms, 20, 2, "\n", batch));
+    ASSERT_TRUE(pacer.popBatch(t0 + 9000ms, 20, 2, "\n", 1, batch));
     EXPECT_EQ(batch, "six\n7");
     // A line weighs what its escapes make of it on the wire.
     pacer.push("$$$$", t0, 0, 20);
-    ASSERT_TRUE(pacer.popBatch(t0 + 12000ms, 20, 5, "\n", batch));
+    ASSERT_TRUE(pacer.popBatch(t0 + 12000ms, 20, 5, "\n", 1, batch));
     EXPECT_EQ(batch, "8\n9");
-    ASSERT_TRUE(pacer.popBatch(t0 + 15000ms, 20, 5, "\n", batch));
+    ASSERT_TRUE(pacer.popBatch(t0 + 15000ms, 20, 5, "\n", 1, batch));
     EXPECT_EQ(batch, "$$$$");
 }
