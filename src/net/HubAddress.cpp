@@ -37,8 +37,20 @@ std::optional<std::int32_t> parsePort(std::string_view digits) {
     return port >= 1 && port <= 65535 ? std::optional<std::int32_t>(port) : std::nullopt;
 }
 
+// An IPv6 address written without brackets: hex digits, ':' and '.' for an
+// IPv4 tail, with at least two ':'.
+bool isBareIpv6(std::string_view text) {
+    return std::count(text.begin(), text.end(), ':') > 1 && std::all_of(text.begin(), text.end(), [](char c) {
+               return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
+           });
+}
+
 // "host", "host:port", "[v6]", "[v6]:port".
 bool parseAuthority(std::string_view authority, HubAddress& address, std::string& why) {
+    if (authority.find('@') != std::string_view::npos) {
+        why = "has a user before '@'; a hub address names no user (dc_nick and dc_pass do)";
+        return false;
+    }
     std::string_view rest;
     if (!authority.empty() && authority[0] == '[') {
         const std::size_t close = authority.find(']');
@@ -59,13 +71,17 @@ bool parseAuthority(std::string_view authority, HubAddress& address, std::string
     }
     if (rest.empty())
         return true;
-    if (rest[0] == ':' && (address.port = parsePort(rest.substr(1))))
+    if (rest[0] != ':') {
+        why = "has \"" + std::string(rest) + "\" after the host, where only ':' and a port may follow";
+        return false;
+    }
+    if ((address.port = parsePort(rest.substr(1))))
         return true;
-    why = "has no port (1..65535) after the host's ':'";
+    why = "has \"" + std::string(rest.substr(1)) + "\" where its port (1..65535) should be";
     return false;
 }
 
-// "", "/", "/?kp=SHA256/<base32>"
+// "", "/", "/?kp=SHA256/<base32>", "?kp=SHA256/<base32>"
 bool parseTail(std::string_view tail, HubAddress& address, std::string& why) {
     if (!tail.empty() && tail[0] == '/')
         tail.remove_prefix(1);
@@ -100,19 +116,33 @@ std::optional<HubAddress> parseHubAddress(std::string_view text, std::string& wh
             text.remove_prefix(scheme.name.size());
             break;
         }
-    if (address.scheme.empty() && text.find("://") != std::string_view::npos) {
-        why = "is no hub address (adc://, adcs://, dchub://, nmdcs:// or a host name)";
-        return std::nullopt;
+    if (address.scheme.empty()) {
+        const std::size_t colon = text.find(':');
+        const std::string_view before = text.substr(0, colon);
+        const bool schemeLike = colon != std::string_view::npos && !before.empty() &&
+                                std::all_of(before.begin(), before.end(), [](char c) {
+                                    return std::isalpha(static_cast<unsigned char>(c)) != 0;
+                                }) &&
+                                (text.compare(colon, 2, ":/") == 0 ||
+                                 (!parsePort(text.substr(colon + 1)) &&
+                                  std::any_of(std::begin(kSchemes), std::end(kSchemes), [&](const Scheme& scheme) {
+                                      return startsWithNoCase(scheme.name, std::string(before) + ":");
+                                  })));
+        if (schemeLike) {
+            why = "has an unknown scheme \"" + std::string(text.substr(0, std::min(text.find_first_not_of(":/", colon),
+                                                                                       text.size()))) +
+                  "\" (adc://, adcs://, dchub://, nmdcs://, or a host name alone)";
+            return std::nullopt;
+        }
+        // A bare IPv6 address is a host name alone.
+        if (isBareIpv6(text)) {
+            address.host.assign(text);
+            return address;
+        }
     }
-    // A bare host name is NMDC's, and so is an IPv6 address without brackets.
-    if (address.scheme.empty() && text.find('/') == std::string_view::npos &&
-        std::count(text.begin(), text.end(), ':') > 1) {
-        address.host.assign(text);
-        return address;
-    }
-    const std::size_t slash = text.find('/');
-    if (!parseAuthority(text.substr(0, slash), address, why) ||
-        !parseTail(slash == std::string_view::npos ? std::string_view() : text.substr(slash), address, why))
+    const std::size_t tail = text.find_first_of("/?");
+    if (!parseAuthority(text.substr(0, tail), address, why) ||
+        !parseTail(tail == std::string_view::npos ? std::string_view() : text.substr(tail), address, why))
         return std::nullopt;
     return address;
 }

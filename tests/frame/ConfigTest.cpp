@@ -94,7 +94,8 @@ TEST(Config, EveryMistakeIsNamedWithItsLine) {
     address.dc.dc_server = "ftp://hub";
     ASSERT_EQ(address.problems().size(), 1u);
     EXPECT_EQ(address.problems()[0].text,
-              "\"ftp://hub\" is no hub address (adc://, adcs://, dchub://, nmdcs:// or a host name)");
+              "\"ftp://hub\" has an unknown scheme \"ftp://\" (adc://, adcs://, dchub://, nmdcs://, or a host name "
+              "alone)");
     Config certificate;
     certificate.irc.irc_tls = "yes";
     certificate.irc.irc_tls_cert = "/dev/zero";
