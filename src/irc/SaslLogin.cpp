@@ -80,10 +80,15 @@ SaslLogin::Progress SaslLogin::onCapabilities(const IRCMessage& message, std::st
         if (offered.size() < kMaxCapabilityBytes) {
             offered += offered.empty() ? "" : " ";
             offered += message.lastParam();
+        } else {
+            capabilitiesCut = true;
         }
         if (more)
             return Progress::Continue;
         std::string_view mechanisms;
+        if (!findSaslToken(offered, mechanisms) && capabilitiesCut)
+            return fail("the server's list of capabilities is longer than " + std::to_string(kMaxCapabilityBytes) +
+                        " bytes, and SASL is not in the part kept");
         if (!findSaslToken(offered, mechanisms))
             return fail("the server does not offer SASL; it offers \"" + printable(offered) + "\"");
         if (!mechanisms.empty() && !listsMechanism(mechanisms, mechanism()))

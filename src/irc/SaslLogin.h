@@ -46,5 +46,6 @@ private:
     std::string password;
     Step step = Step::ListingCaps;
     std::string offered;  // the capabilities CAP LS listed so far
+    bool capabilitiesCut = false;  // lines of the list beyond the bound were left out
     std::string why;
 };

@@ -438,4 +438,13 @@ TEST_F(IRCClientTest, SaslPlainLogsInBeforeTheWelcomeAndItsFailuresEndTheAttempt
     EXPECT_TRUE(loop.untilDown());
     EXPECT_EQ(server.readLine(), "QUIT");
     EXPECT_TRUE(log.contains("failed: the server does not offer SASL; it offers \"multi-prefix away-notify multi-prefix\"\n"));
+
+    // A list past the bound is cut, and the log says so.
+    std::string endless;
+    while (endless.size() < 70 * 1024)
+        endless += "vendor.example/capability-" + std::to_string(endless.size()) + " ";
+    openExchange(endless + "sasl");
+    EXPECT_TRUE(loop.untilDown());
+    EXPECT_TRUE(log.contains("failed: the server's list of capabilities is longer than 65536 bytes, and SASL is not "
+                             "in the part kept\n"));
 }
