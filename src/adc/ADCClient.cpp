@@ -220,7 +220,8 @@ bool ADCClient::onUserInfo(const ADCMessage& message, ChatMessage& chat) {
         known->second = renamed;
         return false;
     }
-    if (nicks.size() >= MemberList::kMaxMembers)
+    // A nick no hub allows is no one's, and is not kept.
+    if (nicks.size() >= MemberList::kMaxMembers || nick->size() > 2 * MemberList::kMaxNickBytes)
         return false;
     const std::string& added = nicks.emplace(std::string(from), unescaped(*nick)).first->second;
     if (!userCame(added))

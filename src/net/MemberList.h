@@ -18,6 +18,11 @@ class MemberList {
 public:
     // Far more than any channel or hub holds; nicks beyond are not kept.
     static constexpr std::size_t kMaxMembers = 100000;
+    // No hub (PtokaX, Verlihub and uhub: 64) nor IRC network allows a
+    // longer nick; a longer one is no one's and is not kept.
+    static constexpr std::size_t kMaxNickBytes = 128;
+    // What all kept nicks may take together, whatever a peer reports.
+    static constexpr std::size_t kMaxBytes = 4 * 1024 * 1024;
     // The form under which two nicks are the same user.
     using Fold = std::function<std::string(std::string_view)>;
 
@@ -27,7 +32,10 @@ public:
     // True when nick was there.
     bool remove(std::string_view nick);
     void rename(std::string_view from, std::string_view to);
-    void clear() { members.clear(); }
+    void clear() {
+        members.clear();
+        bytes = 0;
+    }
     bool contains(std::string_view nick) const;
     std::size_t size() const { return members.size(); }
     // "alice, bob and 3 more": the nicks in order of their folded form, as
@@ -36,5 +44,8 @@ public:
 
 private:
     Fold fold;
-    std::map<std::string, std::string> members;  // the nick as shown, by its folded form
+    // The nick as shown, by its folded form; empty when the two are the
+    // same, so that most nicks are kept once.
+    std::map<std::string, std::string> members;
+    std::size_t bytes = 0;  // what the nicks kept take
 };

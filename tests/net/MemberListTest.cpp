@@ -22,6 +22,14 @@ TEST(MemberList, KeepsNicksUnderTheCaseMappingAndDescribesThemInOneLine) {
     EXPECT_TRUE(members.remove("alice"));
     members.clear();
     EXPECT_EQ(members.describe(100), "");
+    // A nick no network allows is no one's; however many long nicks a peer
+    // reports, what is kept stays within the bound on bytes.
+    members.add(std::string(MemberList::kMaxNickBytes + 1, 'x'));
+    EXPECT_EQ(members.size(), 0u);
+    for (int i = 0; i < 100000; ++i)
+        members.add(std::to_string(i) + std::string(MemberList::kMaxNickBytes - 8, 'n'));
+    EXPECT_LT(members.size(), 100000u);
+    EXPECT_LE(members.size() * (MemberList::kMaxNickBytes - 8), MemberList::kMaxBytes);
 }
 
 // A few comings and goings are told one by one after the gathering; a
