@@ -501,7 +501,7 @@ TEST_F(RelayTest, InTheBackgroundItWritesPidfileAndLogAndRotatesOnSighup) {
     ProcessRunner parent;
     ASSERT_EQ(runBrivoxToEnd(parent, {"-c", config}), 0);
     hub().accept();
-    relay->logInToHub();
+    hub().login();
     DaemonGuard daemon;
     ASSERT_TRUE(eventually([&] { return !readFile(pidfile).empty(); }));
     daemon.pid = std::stoi(readFile(pidfile));
@@ -514,10 +514,11 @@ TEST_F(RelayTest, InTheBackgroundItWritesPidfileAndLogAndRotatesOnSighup) {
     kill(daemon.pid, SIGHUP);
     hub().dropClient();
     hub().accept(std::chrono::seconds(20));
-    relay->logInToHub();
+    hub().login();
     EXPECT_TRUE(eventually([&] { return readFile(log).find("DC++ connection closed") != std::string::npos; }));
     EXPECT_EQ(readFile(log + ".0").find("DC++ connection closed"), std::string::npos);
     EXPECT_TRUE(processAlive(daemon.pid));
+    ASSERT_TRUE(eventually([&] { return readFile(log).find("Logged in to the hub as") != std::string::npos; }));
     alice().say("#chat", "still relaying");
     EXPECT_EQ(hub().readChat(), "<brivox> <alice> still relaying");
 }
