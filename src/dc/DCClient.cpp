@@ -191,7 +191,7 @@ bool DCClient::readPrivate(const std::string& command, ChatMessage& chat) {
 
 void DCClient::writePrivate(std::string_view nick, const std::string& text) {
     connection.writeMessage("$To: " + std::string(nick) + " From: " + settings.dc_nick + " $<" + settings.dc_nick +
-                            "> " + (charset.reachesHubAsIs(text) ? text : charset.toHub(text)));
+                            "> " + (charset.isUtf8() ? text : charset.toHub(text)));
 }
 
 // The hub's chat during the log-in usually says why it refuses us.
@@ -362,7 +362,7 @@ void DCClient::writeChat(const std::string& text) {
     outgoing.assign("<");
     outgoing += settings.dc_nick;
     outgoing += "> ";
-    if (charset.reachesHubAsIs(text))
+    if (charset.isUtf8())
         outgoing.append(text);
     else
         outgoing += charset.toHub(text);

@@ -81,7 +81,6 @@ HubCharset::~HubCharset() { close(); }
 void HubCharset::close() {
     closeConverter(fromHub);
     closeConverter(intoHub);
-    closeConverter(fromCp1252);
 }
 
 bool HubCharset::isKnown(const std::string& name) {
@@ -125,19 +124,19 @@ bool HubCharset::setCharset(const std::string& name) {
 
 iconv_t HubCharset::fromHubConverter() const { return openOnce(fromHub, "UTF-8", charset.c_str()); }
 iconv_t HubCharset::intoHubConverter() const { return openOnce(intoHub, charset.c_str(), "UTF-8"); }
-iconv_t HubCharset::fromCp1252Converter() const { return openOnce(fromCp1252, "UTF-8", "CP1252"); }
 
 std::string HubCharset::toUtf8(std::string_view text) const {
+    if (hubIsUtf8) {
+        std::string storage;
+        return std::string(readAsUtf8(text, storage));
+    }
     if (isValidUtf8(text))
         return std::string(text);
-    return convert(hubIsUtf8 ? fromCp1252Converter() : fromHubConverter(), text, false);
+    return convert(fromHubConverter(), text, false);
 }
 
 std::string HubCharset::toHub(std::string_view text) const {
-    std::string utf8 = isValidUtf8(text) ? std::string(text) : convert(fromCp1252Converter(), text, false);
     if (hubIsUtf8)
-        return utf8;
-    return convert(intoHubConverter(), utf8, true);
+        return std::string(text);
+    return convert(intoHubConverter(), text, true);
 }
-
-bool HubCharset::reachesHubAsIs(std::string_view text) const { return hubIsUtf8 && isValidUtf8(text); }

@@ -27,24 +27,21 @@ public:
     // hub's set, or in CP1252, the protocol's original code page, when that
     // is UTF-8. What cannot be read becomes '?'.
     std::string toUtf8(std::string_view text) const;
-    // IRC text in the hub's set. Text that is not valid UTF-8 is read as
-    // CP1252; characters the hub's set lacks become '?'.
+    // Text in UTF-8 (what crosses between the sides always is) in the hub's
+    // set; characters the set lacks become '?'.
     std::string toHub(std::string_view text) const;
-    // True when toHub would give text back unchanged: valid UTF-8 for a
-    // UTF-8 hub.
-    bool reachesHubAsIs(std::string_view text) const;
+    // True when toHub gives text back unchanged: the hub's set is UTF-8.
+    bool isUtf8() const { return hubIsUtf8; }
 
 private:
     // Converters are opened when first needed: a UTF-8 hub whose clients
     // all send UTF-8 never loads iconv's modules.
     iconv_t fromHubConverter() const;
     iconv_t intoHubConverter() const;
-    iconv_t fromCp1252Converter() const;
     void close();
 
     std::string charset = "UTF-8";  // the hub's set as iconv names it
     bool hubIsUtf8 = true;
     mutable iconv_t fromHub = reinterpret_cast<iconv_t>(-1);     // hub's set to UTF-8
     mutable iconv_t intoHub = reinterpret_cast<iconv_t>(-1);     // UTF-8 to the hub's set
-    mutable iconv_t fromCp1252 = reinterpret_cast<iconv_t>(-1);  // CP1252 to UTF-8
 };

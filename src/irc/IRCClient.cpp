@@ -1,5 +1,7 @@
 #include "irc/IRCClient.h"
 
+#include "translator/utf8.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -123,9 +125,10 @@ bool IRCClient::dispatch(const Handler* begin, const Handler* end, const IRCMess
 bool IRCClient::readChat(const IRCMessage& message, ChatMessage& chat) const {
     if (message.paramCount != 2 || !message.fromUser())
         return false;
-    std::string_view text = message.param(1);
+    // IRC text is made UTF-8 here, once, before it goes anywhere.
+    std::string_view text = readAsUtf8(message.param(1), textUtf8);
     if (isUs(message.param(0))) {
-        chat.speaker = message.senderNick();
+        chat.speaker = readAsUtf8(message.senderNick(), speakerUtf8);
         chat.text = text;
         chat.kind = ChatKind::Private;
         return true;
@@ -141,7 +144,7 @@ bool IRCClient::readChat(const IRCMessage& message, ChatMessage& chat) const {
         if (!text.empty() && text.back() == '\x01')
             text.remove_suffix(1);
     }
-    chat.speaker = message.senderNick();
+    chat.speaker = readAsUtf8(message.senderNick(), speakerUtf8);
     chat.text = text;
     chat.action = action;
     return true;

@@ -104,6 +104,8 @@ private:
     std::string ownUserHost;     // "!user@host" as the server shows us; empty until it has
     std::string privmsgHead;     // "PRIVMSG <channel> :"
     std::string outgoing;        // the line being built, reused
+    mutable std::string textUtf8;     // a received text read as CP1252, when it was no UTF-8
+    mutable std::string speakerUtf8;  // ... and its speaker
     IRCServerView view;          // what the server told us that shapes our lines
     MemberList channelMembers{[this](std::string_view nick) { return ircFold(nick, view.caseMapping); }};
     std::optional<SaslLogin> sasl;  // the SASL exchange of this log-in, when configured

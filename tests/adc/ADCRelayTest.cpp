@@ -92,6 +92,9 @@ TEST_F(ADCRelayTest, ChatCrossesBothWaysByteForByte) {
     }
     alice->say("#chat", "\x01" "ACTION waves \x03" "4red\x03\x01");
     EXPECT_EQ(carol->readChat(), "<brivox> * alice waves red");
+    // Latin-1 from an IRC client is read as CP1252, as for an NMDC hub.
+    alice->say("#chat", "caf\xe9");
+    EXPECT_EQ(carol->readChat(), "<brivox> <alice> caf\xc3\xa9");
 
     // A hub user's "!..." is a command for the hub.
     for (const std::string& text : texts) {

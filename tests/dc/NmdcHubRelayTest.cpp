@@ -170,13 +170,15 @@ TEST_P(NmdcHubRelayTest, ChatCrossesBothWaysAndTheHubsWordsStayThere) {
     std::string said;
     for (const std::string& text : texts)
         said += "PRIVMSG #chat :" + text + "\r\n";
-    alice->sendLine(said + "PRIVMSG #chat :\x01" "ACTION waves \x02" "bold\x02\x01");
+    // A client that writes Latin-1 is read as CP1252, on IRC's side.
+    alice->sendLine(said + "PRIVMSG #chat :caf\xe9 \x80\r\nPRIVMSG #chat :\x01" "ACTION waves \x02" "bold\x02\x01");
     std::vector<std::string> received;
-    while (received.size() < texts.size() + 1)
+    while (received.size() < texts.size() + 2)
         for (const std::string& line : linesOf(botSays(), botNick))
             received.push_back(line);
     for (std::size_t i = 0; i < texts.size(); ++i)
         EXPECT_EQ(received[i], "<alice> " + texts[i]);
+    EXPECT_EQ(received[texts.size()], "<alice> caf\xc3\xa9 \xe2\x82\xac");
     EXPECT_EQ(received.back(), "* alice waves bold");
 
     const std::string tag = "<" + speaker() + "> ";

@@ -79,8 +79,12 @@ void checkCharsets(FuzzInput& input) {
     FUZZ_CHECK(isValidUtf8(charset.toUtf8(text)), "text for IRC is valid UTF-8");
     FUZZ_CHECK(isValidUtf8(text) == iconvAccepts(text), "UTF-8 validity agrees with iconv");
     FUZZ_CHECK(!isValidUtf8(text) || charset.toUtf8(text) == text, "valid UTF-8 passes unchanged");
-    FUZZ_CHECK(!charsets[0].reachesHubAsIs(text) || charsets[0].toHub(text) == text, "a UTF-8 hub gets UTF-8 as is");
-    charset.toHub(text);
+    std::string storage;
+    const std::string_view utf8 = readAsUtf8(text, storage);
+    FUZZ_CHECK(isValidUtf8(utf8), "text read as UTF-8 is valid UTF-8");
+    FUZZ_CHECK(!isValidUtf8(text) || utf8 == text, "valid UTF-8 is read as it is");
+    FUZZ_CHECK(!charsets[0].isUtf8() || charsets[0].toHub(utf8) == utf8, "a UTF-8 hub gets UTF-8 as is");
+    charset.toHub(utf8);
 }
 
 }  // namespace
