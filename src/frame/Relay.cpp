@@ -105,6 +105,9 @@ Relay::Goodbyes Relay::farewell(const std::string& reason) {
 // what a log-in left there), then does the timed work of both sides, and
 // what it produced goes out in one write per socket.
 void Relay::relayOnePass() {
+    const Clock::time_point now = Clock::now();
+    irc.beginPass(now);
+    hub.beginPass(now);
     irc.holdOutput();
     hub.holdOutput();
     // Decided for both before either is served, so that what IRC's share
@@ -118,9 +121,11 @@ void Relay::relayOnePass() {
     backlog = ircBacklog || hubBacklog;
     tellPresence();
     for (Side& side : sides) {
-        side.client.tick();
+        side.client.tick(now);
         noteFirstLogIn(side);
     }
+    irc.endPass();
+    hub.endPass();
     irc.releaseOutput();
     hub.releaseOutput();
     LogLimiter::flushAll();

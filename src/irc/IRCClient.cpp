@@ -68,7 +68,7 @@ void IRCClient::onAttemptStart() {
     view = IRCServerView();
     ownUserHost.clear();
     noteOwnPrefix();
-    heard(Clock::now());
+    heard(currentTime());
     resetPacer();
     // The channel's refusals are spaced as the server's are.
     const ReconnectSchedule& delays = side.reconnectSchedule();
@@ -89,7 +89,7 @@ void IRCClient::onLinkOpen() {
 
 // One handler per command that changes our state; a channel message is chat.
 bool IRCClient::onMessage(const std::string& line, ChatMessage& chat) {
-    heard(Clock::now());
+    heard(currentTime());
     currentLine = line;
     const IRCMessage message = parseIRCMessage(line);
     if (side.is(LinkState::LoggingIn)) {
@@ -204,7 +204,7 @@ void IRCClient::sendPrivate(std::string_view nick, const std::vector<std::string
     if (!side.is(LinkState::InChannel))
         return;
     for (const std::string& line : lines)
-        pacer.push("NOTICE " + std::string(nick) + " :" + line);
+        pacer.push("NOTICE " + std::string(nick) + " :" + line, currentTime());
     writePacedLines();
 }
 
@@ -364,7 +364,7 @@ bool IRCClient::takeChat(std::string_view text, bool action) {
         outgoing.append(text);
     }
     if (!side.is(LinkState::InChannel) || pacer.enabled() || pacer.queuedLines() > 0)
-        pacer.push(outgoing);
+        pacer.push(outgoing, currentTime());
     else
         connection.writeMessage(outgoing);
     return true;
@@ -421,7 +421,7 @@ void IRCClient::onTick(Clock::time_point now) {
 
 void IRCClient::writePacedLines() {
     std::string line;
-    while (connection.isConnected() && pacer.popReady(Clock::now(), line))
+    while (connection.isConnected() && pacer.popReady(currentTime(), line))
         connection.writeMessage(line);
     reportQueueDrops();
 }

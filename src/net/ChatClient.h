@@ -82,6 +82,11 @@ public:
     ChatClient(const ChatClient&) = delete;
     ChatClient& operator=(const ChatClient&) = delete;
 
+    // The loop reads the clock once a pass: what happens during it (chat
+    // handed over, messages read) takes that time. Outside a pass, the
+    // clock is read when asked.
+    void beginPass(Clock::time_point now) { passTime = now; }
+    void endPass() { passTime.reset(); }
     // The timed work: a log-in is started when one is due and given up when
     // it overran its bound; then the protocol's own timers.
     void tick(Clock::time_point now = Clock::now());
@@ -181,6 +186,8 @@ protected:
     virtual std::string lastWords() const { return lastHeard; }
 
     // What the protocols call.
+    // The present pass's time, or now outside a pass.
+    Clock::time_point currentTime() const { return passTime ? *passTime : Clock::now(); }
     void setServer(const std::string& host, std::int32_t port, const TlsSettings& tls);
     // Moves the side on; entering the channel, or going down, reports the
     // chat that was dropped meanwhile.
@@ -229,6 +236,7 @@ private:
     std::string lastHeard;      // the peer's last message on this link, cut for quoting
     std::size_t dropped = 0;    // chat lines dropped since the last report
     bool refusalPasses = false; // the last attempt was refused for now
+    std::optional<Clock::time_point> passTime;  // while the loop's pass runs
     LogLimiter droppedLines;    // those reports, which a peer that kicks or refuses us could make many
 };
 

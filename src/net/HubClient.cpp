@@ -63,7 +63,7 @@ void HubClient::sendPrivate(std::string_view nick, const std::vector<std::string
     std::string waiting(nick);
     for (const std::string& line : lines)
         waiting += kLineSeparator + line;
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = currentTime();
     pacer.push(std::move(waiting), now, kPrivateAnswer);
     writePacedChat(now);
 }
@@ -91,7 +91,7 @@ void HubClient::startKeepAlive() {
 bool HubClient::takeChat(std::string_view text, bool) {
     if (!side.is(LinkState::InChannel))
         return false;
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = currentTime();
     const std::size_t room = chatRoom(false);
     while (chatWeight(text) > room) {
         std::string_view part = utf8Prefix(text, room);

@@ -59,7 +59,8 @@ protected:
     // The link is open: keepalive starts.
     void startKeepAlive();
     // Something went either way: the keep-alive waits again.
-    void noteActivity(Clock::time_point now = Clock::now()) { lastActivityAt = now; }
+    void noteActivity() { lastActivityAt = currentTime(); }
+    void noteActivity(Clock::time_point now) { lastActivityAt = now; }
     // The hub refused the nick: it grows by one "_" and true is returned,
     // also across attempts (hubs close the link after a refusal), but only
     // so far: then the attempt is given up and the nick starts over.
