@@ -1,5 +1,9 @@
 #include "frame/BotAnswers.h"
 
+#include <algorithm>
+
+#include "frame/Log.h"
+
 #include "platform.h"
 
 namespace {
@@ -38,8 +42,21 @@ std::optional<std::vector<std::string>> BotAnswers::answer(const ChatMessage& as
 }
 
 bool BotAnswers::admits(bool ircAsked, std::string_view asker, Clock::time_point now) {
-    if (lastAnswer && now - *lastAnswer < kInAll)
+    if (lastAnswer)
+        answersLeft = std::min<double>(kAnswersAtOnce, answersLeft + std::chrono::duration<double>(now - *lastAnswer) /
+                                                                         std::chrono::duration<double>(kInAll));
+    lastAnswer = now;
+    if (answersLeft < 1) {
+        // Told at most a few times a minute, with how many.
+        ++unanswered;
+        if (unansweredLines.admits(Notice)) {
+            logMessage(Notice, "BotAnswers: " + std::to_string(unanswered) +
+                                   " private messages not answered: one answer in " +
+                                   std::to_string(kInAll.count()) + " s in all");
+            unanswered = 0;
+        }
         return false;
+    }
     // Both sides' nicks compare at least without ASCII letter case.
     const std::string key = (ircAsked ? "irc " : "hub ") + asciiFold(asker);
     const auto found = lastAnswered.find(key);
@@ -51,7 +68,7 @@ bool BotAnswers::admits(bool ircAsked, std::string_view asker, Clock::time_point
     if (lastAnswered.size() >= kMaxRememberedAskers)
         return false;
     lastAnswered[key] = now;
-    lastAnswer = now;
+    answersLeft -= 1;
     return true;
 }
 

@@ -10,14 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "frame/LogLimiter.h"
 #include "net/ChatClient.h"
 
 class BotAnswers {
 public:
     using Clock = std::chrono::steady_clock;
-    // One answer per asker in this time, and one in all in the other.
+    // One answer per asker in this time. In all, both sides together, a
+    // few answers at once and then one in kInAll: six answers of three lines
+    // a minute, which the pacing carries after the chat; more are not
+    // answered, and counted.
     static constexpr std::chrono::seconds kPerAsker{10};
-    static constexpr std::chrono::seconds kInAll{1};
+    static constexpr std::chrono::seconds kInAll{10};
+    static constexpr int kAnswersAtOnce = 3;
     // The nicks of the other side fill at most this much of a line.
     static constexpr std::size_t kMembersLineBytes = 300;
 
@@ -38,5 +43,8 @@ private:
     std::string server;
     std::string hub;
     std::map<std::string, Clock::time_point> lastAnswered;  // per asker, prefixed by the side
+    double answersLeft = kAnswersAtOnce;                     // what the bound in all allows now
     std::optional<Clock::time_point> lastAnswer;            // any asker
+    unsigned long unanswered = 0;                           // asked beyond the bound in all, not yet logged
+    LogLimiter unansweredLines{"BotAnswers: questions not answered"};
 };

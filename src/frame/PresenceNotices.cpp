@@ -1,9 +1,13 @@
 #include "frame/PresenceNotices.h"
 
+#include <algorithm>
+
 PresenceNotices::PresenceNotices(std::string where, std::string left) : place(std::move(where)), network(std::move(left)) {}
 
 void PresenceNotices::note(ChatKind kind, std::string_view nick, Clock::time_point now) {
     if (kind == ChatKind::Public || kind == ChatKind::Private)
+        return;
+    if (cancels(kind, nick))
         return;
     if (!gatheringSince)
         gatheringSince = now;
@@ -13,16 +17,35 @@ void PresenceNotices::note(ChatKind kind, std::string_view nick, Clock::time_poi
     ++total;
 }
 
+bool PresenceNotices::cancels(ChatKind kind, std::string_view nick) {
+    const bool came = kind == ChatKind::Joined;
+    const auto earlier = std::find_if(first.begin(), first.end(), [&](const Noted& noted) {
+        return noted.nick == nick && (noted.kind == ChatKind::Joined) != came;
+    });
+    if (earlier == first.end() || total > kSingleLines)
+        return false;
+    --counts[static_cast<int>(earlier->kind)];
+    --total;
+    first.erase(earlier);
+    if (total == 0)
+        gatheringSince.reset();
+    return true;
+}
+
 std::optional<PresenceNotices::Clock::duration> PresenceNotices::dueIn(Clock::time_point now) const {
     if (!gatheringSince)
         return std::nullopt;
-    return std::max(Clock::duration::zero(), *gatheringSince + kGathering - now);
+    Clock::time_point due = *gatheringSince + kGathering;
+    if (lastTold)
+        due = std::max(due, *lastTold + kBetweenTellings);
+    return std::max(Clock::duration::zero(), due - now);
 }
 
 std::vector<std::string> PresenceNotices::take(Clock::time_point now) {
     std::vector<std::string> notices;
-    if (!gatheringSince || now < *gatheringSince + kGathering)
+    if (!gatheringSince || dueIn(now) != Clock::duration::zero())
         return notices;
+    lastTold = now;
     if (total <= kSingleLines) {
         for (const Noted& noted : first)
             notices.push_back(notice(noted.kind, noted.nick, false));

@@ -1,7 +1,9 @@
 // Who came and went on one side, told on the other as "* alice joined the
 // hub". Comings and goings are gathered for a moment first: a burst (a hub
 // restart, a net split) becomes one line per kind ("* 37 users left #chat")
-// instead of a flood.
+// instead of a flood. Who comes and goes again within the gathering is not
+// told at all, and gatherings are told at most every 20 seconds, so that a
+// storm gives a few lines a minute.
 #pragma once
 
 #include <chrono>
@@ -18,6 +20,8 @@ public:
     static constexpr std::chrono::seconds kGathering{2};
     // Up to this many are told one by one; more are counted.
     static constexpr std::size_t kSingleLines = 3;
+    // The least time between two gatherings told.
+    static constexpr std::chrono::seconds kBetweenTellings{20};
 
     // place: where they come and go, as the notices name it ("the hub",
     // "#chat"); network: what a quit leaves ("IRC").
@@ -36,6 +40,9 @@ private:
         std::string nick;
     };
     std::string notice(ChatKind kind, const std::string& who, bool many) const;
+    // A coming and a going of nick in this gathering cancel out; true when
+    // kind did so.
+    bool cancels(ChatKind kind, std::string_view nick);
 
     std::string place;
     std::string network;
@@ -43,4 +50,5 @@ private:
     std::size_t counts[6] = {};     // every one gathered, by kind
     std::size_t total = 0;
     std::optional<Clock::time_point> gatheringSince;
+    std::optional<Clock::time_point> lastTold;
 };

@@ -187,11 +187,11 @@ void Relay::handleOther(const ChatMessage& chat, bool fromIrc) {
 // Through the same pacing as chat.
 void Relay::tellPresence() {
     for (const std::string& notice : ircPresence.take()) {
-        hub.sendChat(notice);
+        hub.sendNotice(notice);
         ++relayedToHub;
     }
     for (const std::string& notice : hubPresence.take()) {
-        irc.sendChat(notice);
+        irc.sendNotice(notice);
         ++relayedToIrc;
     }
 }

@@ -204,7 +204,7 @@ void IRCClient::sendPrivate(std::string_view nick, const std::vector<std::string
     if (!side.is(LinkState::InChannel))
         return;
     for (const std::string& line : lines)
-        pacer.push("NOTICE " + std::string(nick) + " :" + line, currentTime());
+        pacer.push("NOTICE " + std::string(nick) + " :" + line, currentTime(), kAnswerLine);
     writePacedLines();
 }
 
@@ -351,7 +351,7 @@ std::size_t IRCClient::discardQueuedLines() { return pacer.discardAll(); }
 
 // Chat waits in the queue during the log-in and goes out, paced, once we
 // are in the channel.
-bool IRCClient::takeChat(std::string_view text, bool action) {
+bool IRCClient::takeChat(std::string_view text, bool action, LineKind kind) {
     if (side.is(LinkState::OutOfChannel))
         return false;
     outgoing.assign(privmsgHead);
@@ -364,7 +364,7 @@ bool IRCClient::takeChat(std::string_view text, bool action) {
         outgoing.append(text);
     }
     if (!side.is(LinkState::InChannel) || pacer.enabled() || pacer.queuedLines() > 0)
-        pacer.push(outgoing, currentTime());
+        pacer.push(outgoing, currentTime(), kind);
     else
         connection.writeMessage(outgoing);
     return true;

@@ -60,7 +60,7 @@ private:
     bool onMessage(const std::string& line, ChatMessage& chat) override;
     void onTick(Clock::time_point now) override;
     std::optional<Clock::duration> protocolWakeIn(Clock::time_point now) const override;
-    bool takeChat(std::string_view text, bool action) override;
+    bool takeChat(std::string_view text, bool action, LineKind kind) override;
     std::optional<std::string> goodbye(const std::string& reason) const override;
     void onLinkLost() override;
     std::string logInProgress() const override;

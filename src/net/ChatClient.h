@@ -107,9 +107,16 @@ public:
     // or a link the peer closed that nobody has noticed yet.
     bool inputWaiting() const;
 
+    // What waits in a side's pacing, in the order it goes: chat first,
+    // then answers to people and notices of comings and goings, so that
+    // neither can hold relayed chat back.
+    enum LineKind : int { kChatLine = 0, kAnswerLine = 1, kNoticeLine = 2 };
     // Says text in the channel or main chat as the bot. Dropped, and counted
     // in one warning, while the side cannot take it.
-    void sendChat(std::string_view text, bool action = false);
+    void sendChat(std::string_view text, bool action = false) { say(text, action, kChatLine); }
+    // The same for a notice of the bot's own ("* alice joined the hub"),
+    // which goes after the chat waiting.
+    void sendNotice(std::string_view text) { say(text, false, kNoticeLine); }
     // Answers one user privately, in a few short lines; dropped while the
     // side is not in its channel.
     virtual void sendPrivate(std::string_view nick, const std::vector<std::string>& lines) = 0;
@@ -170,7 +177,7 @@ protected:
     virtual void onTick(Clock::time_point) {}
     virtual std::optional<Clock::duration> protocolWakeIn(Clock::time_point) const { return std::nullopt; }
     // Chat to say as the bot; false when the side cannot take it now.
-    virtual bool takeChat(std::string_view text, bool action) = 0;
+    virtual bool takeChat(std::string_view text, bool action, LineKind kind) = 0;
     // The protocol's goodbye with reason; nothing when there is none to
     // say. A protocol without a quit says an empty message: what is queued
     // before it goes out, then the link closes.
@@ -220,6 +227,7 @@ protected:
     DropCounts drops;  // chat not delivered, by why (the queue's own drops apart)
 
 private:
+    void say(std::string_view text, bool action, LineKind kind);
     void startAttempt(Clock::time_point now);
     void openLink();
     void afterOpening(Connection::Opening opening);

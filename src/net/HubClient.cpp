@@ -12,8 +12,6 @@ namespace {
 // Lines that waited are joined as DC clients send a message of several
 // lines.
 constexpr char kLineSeparator = '\n';
-// What waits in the pacing besides chat.
-constexpr int kPrivateAnswer = 1;
 
 }  // namespace
 
@@ -64,7 +62,7 @@ void HubClient::sendPrivate(std::string_view nick, const std::vector<std::string
     for (const std::string& line : lines)
         waiting += kLineSeparator + line;
     const Clock::time_point now = currentTime();
-    pacer.push(std::move(waiting), now, kPrivateAnswer);
+    pacer.push(std::move(waiting), now, kAnswerLine);
     writePacedChat(now);
 }
 
@@ -88,7 +86,7 @@ void HubClient::startKeepAlive() {
 // message can join the others that waited. The relay cuts chat to the
 // room a message has; a text its escapes make heavier than that goes in
 // parts, cut at characters.
-bool HubClient::takeChat(std::string_view text, bool) {
+bool HubClient::takeChat(std::string_view text, bool, LineKind kind) {
     if (!side.is(LinkState::InChannel))
         return false;
     const Clock::time_point now = currentTime();
@@ -99,11 +97,11 @@ bool HubClient::takeChat(std::string_view text, bool) {
             part = utf8Prefix(part, part.size() - std::min(part.size(), partWeight - room));
         if (part.empty())
             part = text.substr(0, utf8CharacterLength(text));
-        pacer.push(std::string(part), now, 0, chatWeight(part));
+        pacer.push(std::string(part), now, kind, chatWeight(part));
         text.remove_prefix(part.size());
     }
     if (!text.empty())
-        pacer.push(std::string(text), now, 0, chatWeight(text));
+        pacer.push(std::string(text), now, kind, chatWeight(text));
     writePacedChat(now);
     return true;
 }
@@ -117,7 +115,7 @@ void HubClient::writePacedChat(Clock::time_point now) {
     const std::size_t maxLines = static_cast<std::size_t>(settings.dc_message_max_lines);
     while (link.isConnected() &&
            pacer.popBatch(now, chatRoom(false), maxLines, lineStart, chatWeight(lineStart), batch)) {
-        if (pacer.poppedKind() == kPrivateAnswer) {
+        if (pacer.poppedKind() == kAnswerLine) {
             const std::size_t nickEnd = batch.find(kLineSeparator);
             writePrivate(std::string_view(batch).substr(0, nickEnd), batch.substr(nickEnd + 1));
         } else {

@@ -49,19 +49,32 @@ double LinePacer::creditAt(Clock::time_point now) const {
     return std::min(capacity, credit + earned);
 }
 
+// Chat goes first: a line of another kind (an answer, a notice) waits
+// until no chat waits before or after it. There are few of those, so the
+// search is short.
+std::deque<LinePacer::Queued>::iterator LinePacer::nextLine() {
+    const auto chat = std::find_if(queue.begin(), queue.end(), [](const Queued& q) { return q.kind == 0; });
+    return chat != queue.end() ? chat : queue.begin();
+}
+
+std::deque<LinePacer::Queued>::const_iterator LinePacer::nextLine() const {
+    return const_cast<LinePacer*>(this)->nextLine();
+}
+
 bool LinePacer::popReady(Clock::time_point now, std::string& line) {
     dropExpired(now);
     if (queue.empty())
         return false;
+    const auto next = nextLine();
     if (!enabled())
-        return popFront(line);
+        return take(next, line);
     const double available = creditAt(now);
     // A line dearer than the whole burst still goes once the bucket is full.
-    if (available < std::min(capacity, cost(queue.front().line)))
+    if (available < std::min(capacity, cost(next->line)))
         return false;
-    credit = available - cost(queue.front().line);
+    credit = available - cost(next->line);
     lastRefill = now;
-    return popFront(line);
+    return take(next, line);
 }
 
 bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, std::size_t maxLines,
@@ -73,25 +86,26 @@ bool LinePacer::popBatch(Clock::time_point now, std::size_t maxBytes, std::size_
         return 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     };
     std::size_t lines = linesIn(batch);
-    while (lastKind == 0 && !queue.empty() && queue.front().kind == 0 &&
-           weight + separatorWeight + queue.front().size <= maxBytes &&
-           lines + linesIn(queue.front().line) <= maxLines) {
-        weight += separatorWeight + queue.front().size;
-        lines += linesIn(queue.front().line);
+    for (auto next = nextLine(); lastKind == 0 && next != queue.end() && next->kind == 0 &&
+                                 weight + separatorWeight + next->size <= maxBytes &&
+                                 lines + linesIn(next->line) <= maxLines;
+         next = nextLine()) {
+        weight += separatorWeight + next->size;
+        lines += linesIn(next->line);
         batch += separator;
-        batch += queue.front().line;
-        queuedBytes -= queue.front().line.size();
-        queue.pop_front();
+        batch += next->line;
+        queuedBytes -= next->line.size();
+        queue.erase(next);
     }
     return true;
 }
 
-bool LinePacer::popFront(std::string& line) {
-    lastKind = queue.front().kind;
-    poppedSize = queue.front().size;
-    line = std::move(queue.front().line);
+bool LinePacer::take(std::deque<Queued>::iterator at, std::string& line) {
+    lastKind = at->kind;
+    poppedSize = at->size;
+    line = std::move(at->line);
     queuedBytes -= line.size();
-    queue.pop_front();
+    queue.erase(at);
     return true;
 }
 
@@ -100,7 +114,7 @@ std::optional<LinePacer::Clock::duration> LinePacer::nextReadyIn(Clock::time_poi
         return std::nullopt;
     if (!enabled())
         return Clock::duration::zero();
-    const double missing = std::min(capacity, cost(queue.front().line)) - creditAt(now);
+    const double missing = std::min(capacity, cost(nextLine()->line)) - creditAt(now);
     if (missing <= 0)
         return Clock::duration::zero();
     return std::chrono::duration_cast<Clock::duration>(missing * std::chrono::duration<double>(unitInterval)) +

@@ -46,7 +46,7 @@ public:
     void chargePerMessage() { perMessage = true; }
 
     // A line of the client's own kind (chat is 0) keeps it through the
-    // queue; only chat is joined. size is what the line weighs against a
+    // queue; only chat is joined, and chat goes before the other kinds. size is what the line weighs against a
     // batch's bound (by default its bytes: a protocol's escapes weigh more).
     void push(std::string line, Clock::time_point now = Clock::now(), int kind = 0,
               std::size_t size = SIZE_MAX);
@@ -94,7 +94,9 @@ private:
         int kind;
         std::size_t size;         // its weight in a batch
     };
-    bool popFront(std::string& line);
+    std::deque<Queued>::iterator nextLine();
+    std::deque<Queued>::const_iterator nextLine() const;
+    bool take(std::deque<Queued>::iterator at, std::string& line);
     void dropExpired(Clock::time_point now);
     double creditAt(Clock::time_point now) const;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "net/ChatClient.h"
 #include "net/LinePacer.h"
 
 namespace {
@@ -143,4 +144,27 @@ TEST(LinePacer, LinesThatWaitedGoOutJoinedAsOneMessage) {
     EXPECT_EQ(batch, "8\n9");
     ASSERT_TRUE(pacer.popBatch(t0 + 15000ms, 20, 5, "\n", 1, batch));
     EXPECT_EQ(batch, "$$$$");
+}
+
+// Chat goes before answers and notices queued earlier, which wait for a
+// moment no chat waits.
+TEST(LinePacer, ChatGoesFirst) {
+    LinePacer pacer;
+    pacer.chargePerMessage();
+    pacer.setLimits(1, 3000ms);
+    pacer.push("answer", t0, ChatClient::kAnswerLine);
+    pacer.push("notice", t0, ChatClient::kNoticeLine);
+    pacer.push("chat 1", t0);
+    pacer.push("chat 2", t0);
+    std::string batch;
+    ASSERT_TRUE(pacer.popBatch(t0, 256, 5, "\n", 1, batch));
+    EXPECT_EQ(batch, "chat 1\nchat 2");
+    ASSERT_TRUE(pacer.popBatch(t0 + 3000ms, 256, 5, "\n", 1, batch));
+    EXPECT_EQ(batch, "answer");
+    EXPECT_EQ(pacer.poppedKind(), ChatClient::kAnswerLine);
+    pacer.push("chat 3", t0 + 4000ms);
+    ASSERT_TRUE(pacer.popBatch(t0 + 6000ms, 256, 5, "\n", 1, batch));
+    EXPECT_EQ(batch, "chat 3");
+    ASSERT_TRUE(pacer.popBatch(t0 + 9000ms, 256, 5, "\n", 1, batch));
+    EXPECT_EQ(batch, "notice");
 }

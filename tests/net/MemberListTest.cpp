@@ -33,13 +33,17 @@ TEST(MemberList, KeepsNicksUnderTheCaseMappingAndDescribesThemInOneLine) {
 }
 
 // A few comings and goings are told one by one after the gathering; a
-// burst is counted, one line per kind.
-TEST(PresenceNotices, FewAreToldOneByOneABurstIsCounted) {
+// burst is counted, one line per kind; one who comes and goes within a
+// gathering is not told; gatherings are told 20 s apart at the most, and
+// after a counted burst a single one is told by nick again.
+TEST(PresenceNotices, FewAreToldOneByOneABurstIsCountedAStormIsSlowed) {
     const auto t0 = std::chrono::steady_clock::time_point{} + 1h;
     PresenceNotices notices("#chat", "IRC");
     EXPECT_FALSE(notices.dueIn(t0));
     notices.note(ChatKind::Joined, "alice", t0);
     notices.note(ChatKind::Kicked, "bob", t0 + 1s);
+    notices.note(ChatKind::Joined, "flicker", t0 + 1s);
+    notices.note(ChatKind::Quit, "flicker", t0 + 1s);
     EXPECT_EQ(notices.dueIn(t0 + 1s), std::chrono::steady_clock::duration(1s));
     EXPECT_TRUE(notices.take(t0 + 1s).empty());
     EXPECT_EQ(notices.take(t0 + 2s), (std::vector<std::string>{"* alice joined #chat", "* bob was kicked from #chat"}));
@@ -47,7 +51,10 @@ TEST(PresenceNotices, FewAreToldOneByOneABurstIsCounted) {
     for (int i = 0; i < 30; ++i)
         notices.note(ChatKind::Quit, "user" + std::to_string(i), t0 + 3s);
     notices.note(ChatKind::Left, "carol", t0 + 3s);
-    EXPECT_EQ(notices.take(t0 + 5s), (std::vector<std::string>{"* 1 user left #chat", "* 30 users quit IRC"}));
+    EXPECT_EQ(notices.dueIn(t0 + 5s), std::chrono::steady_clock::duration(17s));
+    EXPECT_EQ(notices.take(t0 + 22s), (std::vector<std::string>{"* 1 user left #chat", "* 30 users quit IRC"}));
+    notices.note(ChatKind::Joined, "dave", t0 + 30s);
+    EXPECT_EQ(notices.take(t0 + 42s), std::vector<std::string>{"* dave joined #chat"});
 }
 
 TEST(StatusLine, DurationsAreShortAndExact) {
