@@ -90,6 +90,10 @@ TEST(Config, EveryMistakeIsNamedWithItsLine) {
     ASSERT_EQ(wide.problems().size(), 1u);
     EXPECT_EQ(wide.problems()[0].text, "\"UTF-16\" does not write ASCII as ASCII, which NMDC needs (try UTF-8, "
                                        "CP1251, CP1252, KOI8-R)");
+    Config pipe;
+    pipe.dc.dc_speed_val = 124;
+    ASSERT_EQ(pipe.problems().size(), 1u);
+    EXPECT_EQ(pipe.problems()[0].text, "124 is '|', which $MyINFO cannot carry");
     Config address;
     address.dc.dc_server = "ftp://hub";
     ASSERT_EQ(address.problems().size(), 1u);

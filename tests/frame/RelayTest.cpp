@@ -435,6 +435,9 @@ TEST_F(RelayTest, PrivateMessagesAreAnsweredAndTheStatusCountsWhatCrossed) {
     alice().say("brivox", "again?");
     hub().send("$To: brivox From: carol $<carol> again?");
     IrcUser bob(relay->ircServer.port(), "bob");
+    // Other CTCP requests get nothing; VERSION its version.
+    bob.say("brivox", "\x01PING 1234\x01");
+    bob.say("brivox", "\x01TIME\x01");
     bob.say("brivox", "\x01VERSION\x01");
     const std::string version = bob.waitFor("NOTICE bob");
     EXPECT_NE(version.find(":\x01VERSION brivox " BRIVOX_VERSION "\x01"), std::string::npos) << version;
