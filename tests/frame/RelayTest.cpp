@@ -49,8 +49,9 @@ protected:
     void SetUp() override { RelayTest::SetUp(false); }
 };
 
-// What follows starts with SIGTERM and SIGINT blocked, as some supervisors
-// and threaded launchers leave them for the programs they start.
+// What follows starts with SIGTERM, SIGINT and SIGUSR1 blocked, as some
+// supervisors and threaded launchers leave them for the programs they
+// start.
 struct StopSignalsBlocked {
     sigset_t saved;
     StopSignalsBlocked() {
@@ -58,6 +59,7 @@ struct StopSignalsBlocked {
         sigemptyset(&stops);
         sigaddset(&stops, SIGTERM);
         sigaddset(&stops, SIGINT);
+        sigaddset(&stops, SIGUSR1);
         pthread_sigmask(SIG_BLOCK, &stops, &saved);
     }
     ~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved, nullptr); }
@@ -301,6 +303,8 @@ TEST_F(RelayTest, SigtermSaysGoodbyeToBothSidesAndExitsWithStatusZero) {
         const StopSignalsBlocked blocked;
         relay->start();
     }
+    relay->brivox.signal(SIGUSR1);
+    EXPECT_TRUE(relay->brivox.waitForStderr("Status: up "));
     const auto signalled = std::chrono::steady_clock::now();
     relay->brivox.signal(SIGTERM);
     const std::string quit = alice().waitFor(" QUIT ");
