@@ -83,6 +83,10 @@ TEST(LogLimiter, WritesAFewLinesAMinuteAndCountsTheRest) {
     EXPECT_EQ(capture.count("more in the last"), 0);
     LogLimiter::flushAll(t0 + std::chrono::seconds(61));
     EXPECT_EQ(capture.count("IRCClient: kicks of the bot: 995 more in the last 60 s, not logged one by one"), 1);
+    // The summary is given once, not again at each later flush.
+    LogLimiter::flushAll(t0 + std::chrono::seconds(62));
+    LogLimiter::flushAll(t0 + std::chrono::seconds(130));
+    EXPECT_EQ(capture.count("more in the last"), 1);
     kicks.log(Warning, "Kicked again", t0 + std::chrono::seconds(62));
     EXPECT_EQ(capture.count("Kicked again"), 1);
 }
