@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "ConnectedFixture.h"
+#include "LogCapture.h"
+#include "adc/ADCConnection.h"
 #include "adc/ADCMessage.h"
 #include "adc/adcEscapes.h"
 #include "adc/hubChatText.h"
@@ -76,4 +79,22 @@ TEST(HubChatText, ControlBytesInvalidUtf8FourByteCharactersAndCommands) {
     EXPECT_EQ(hubChatText("!help", true), "!!help");
     EXPECT_EQ(hubChatText("\x02+me", true), "++me");
     EXPECT_EQ(hubChatText("a!b", true), "a!b");
+}
+
+namespace {
+
+class ADCConnectionTest : public ConnectedFixture<ADCConnection> {
+protected:
+    void SetUp() override { connect(); }
+};
+
+}  // namespace
+
+// As on the other two framings: a line that never ends costs the link.
+TEST_F(ADCConnectionTest, AnEndlessLineIsDroppedAtTheLimit) {
+    LogCapture log;
+    floodUntilDropped(std::string(512 * 1024, 'x'), 4);
+    EXPECT_FALSE(connection.isConnected());
+    EXPECT_TRUE(log.contains("ADCConnection::readMessage(): an unterminated line of "));
+    EXPECT_TRUE(log.contains("over the limit of 1048576 bytes"));
 }
