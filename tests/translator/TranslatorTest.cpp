@@ -62,6 +62,9 @@ TEST_F(TranslatorTest, ChannelChatIsSaidOnTheHubWithTheSpeakerInFrontAndWithoutF
         EXPECT_EQ(pieces.compare(at, 8, "<alice> "), 0);
     }
     EXPECT_EQ(count, 4u) << pieces;
+    // A bare CR or LF a server let through ends a piece: it never starts a
+    // line of the hub message that reads as someone else's.
+    EXPECT_EQ(toHub("alice", "one\r<Admin> two\nthree"), "<alice> one\n<alice> <Admin> two\n<alice> three");
 }
 
 TEST_F(TranslatorTest, HubChatIsSaidInTheChannelOneLinePerLineWithTheSpeakerInFront) {
