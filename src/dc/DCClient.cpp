@@ -198,7 +198,7 @@ void DCClient::writePrivate(std::string_view nick, const std::string& text) {
 
 // The hub's chat during the log-in usually says why it refuses us.
 void DCClient::followLogIn(const std::string& command) {
-    if (isNmdcChatLine(command))
+    if (isNmdcChatLine(command) || startsWith(command, "$HubIsFull"))
         lastChat.assign(command, 0, kMaxQuotedPeerText + 1);
     if (step == LogInStep::Introduced && (startsWith(command, kMyInfoHead) || startsWith(command, "$NickList "))) {
         onListed(command);

@@ -89,7 +89,7 @@ HubRefusal readHubRefusal(std::string_view words) {
     // Whatever the hub calls it (a wait, a temporary ban, a prohibition
     // with the time left), a refusal that names a time ends by itself.
     refusal.wait = durationIn(words);
-    refusal.passes = refusal.wait.has_value() || mentions(folded, "hub is full") ||
+    refusal.passes = refusal.wait.has_value() || mentions(folded, "hub is full") || mentions(folded, "$hubisfull") ||
                      mentions(folded, "maximum connections");
     return refusal;
 }

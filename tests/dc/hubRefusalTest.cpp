@@ -22,6 +22,7 @@ TEST(HubRefusal, AWaitOrAFullHubPassesAPasswordNever) {
          "mins 7 secs left",
          true, 187},
         {"<PtokaX> This hub is full. 100 users online.", true, -1},
+        {"$HubIsFull", true, -1},
         {"<Verlihub> You've been temporarily banned due to incorrect password.", false, -1},
         {"<Hub> Wrong password, wait 30 seconds", false, -1},
         {"<Hub-Security> Your IP is banned\r\nfor a week", false, -1},
