@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
-#include <iterator>
+#include <array>
 
 namespace {
 
@@ -20,7 +20,7 @@ constexpr Escape kEscapes[] = {
 };
 const Escape& kAmpersand = kEscapes[0];
 
-bool applies(const Escape& escape, NmdcText kind, bool writing) {
+constexpr bool applies(const Escape& escape, NmdcText kind, bool writing) {
     return kind == NmdcText::Chat || (writing ? escape.writtenInCommands : escape.readInCommands);
 }
 
@@ -39,15 +39,24 @@ const Escape* escapeFor(char c, NmdcText kind) {
     return nullptr;
 }
 
-// The bytes each kind of text escapes when written, from the table.
-constexpr std::string_view kChatSpecials = "&$|";
-constexpr std::string_view kCommandSpecials = "|";
-static_assert(kChatSpecials.size() == std::size(kEscapes), "chat escapes every byte of the table");
+// The bytes each kind of text escapes when written, from the table, as a
+// lookup by byte: every line the bot writes is scanned with it.
+constexpr std::array<bool, 256> writtenEscaped(NmdcText kind) {
+    std::array<bool, 256> special{};
+    for (const Escape& escape : kEscapes)
+        if (applies(escape, kind, true))
+            special[static_cast<unsigned char>(escape.plain)] = true;
+    return special;
+}
+constexpr std::array<bool, 256> kChatSpecial = writtenEscaped(NmdcText::Chat);
+constexpr std::array<bool, 256> kCommandSpecial = writtenEscaped(NmdcText::Command);
 
-// The next byte from `from` on that escaping must look at (text.size() when
-// none). On every line the bot writes: one search for a few bytes.
+// The next byte from `from` on that escaping must look at (text.size() when none).
 std::size_t nextSpecial(std::string_view text, std::size_t from, NmdcText kind) {
-    return std::min(text.size(), text.find_first_of(kind == NmdcText::Chat ? kChatSpecials : kCommandSpecials, from));
+    const std::array<bool, 256>& special = kind == NmdcText::Chat ? kChatSpecial : kCommandSpecial;
+    while (from < text.size() && !special[static_cast<unsigned char>(text[from])])
+        ++from;
+    return from;
 }
 
 }  // namespace

@@ -429,7 +429,8 @@ void IRCClient::writePacedLines() {
 // A burst that overflows the queue, or outstays its age, is told in one
 // warning once a pass drops nothing more, however many passes it lasted.
 void IRCClient::reportQueueDrops() {
-    pacer.reportDrops("IRCClient::sendMessage()", "IRCClient", "the server", queueLines);
+    static const std::string head = "IRCClient::sendMessage()";
+    pacer.reportDrops(head, "IRCClient", "the server", queueLines);
 }
 
 // Registered, the link's liveness is watched; the channel has its own times.

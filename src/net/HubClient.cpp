@@ -18,6 +18,7 @@ constexpr char kLineSeparator = '\n';
 HubClient::HubClient(Connection& connection, const ClientNames& names)
     : ChatClient(connection, names),
       hubMembers(asciiFold),
+      clientLabel(names.client),
       queueLines(std::string(names.client) + ": warnings of chat dropped from the queue") {
     resetPacer();
 }
@@ -110,11 +111,16 @@ bool HubClient::takeChat(std::string_view text, bool, LineKind kind) {
 // does on the wire: a line of it must not read as its speaker's own chat.
 // The hub counts the text after the first tag, the others included.
 void HubClient::writePacedChat(Clock::time_point now) {
-    lineStart.assign(1, kLineSeparator);
-    lineStart += "<" + settings.dc_nick + "> ";
+    // Built again only when the nick changed.
+    if (lineStart.size() != settings.dc_nick.size() + 4 ||
+        lineStart.compare(2, settings.dc_nick.size(), settings.dc_nick) != 0) {
+        lineStart.assign(1, kLineSeparator);
+        lineStart += "<" + settings.dc_nick + "> ";
+        lineStartWeight = chatWeight(lineStart);
+    }
     const std::size_t maxLines = static_cast<std::size_t>(settings.dc_message_max_lines);
     while (link.isConnected() &&
-           pacer.popBatch(now, chatRoom(false), maxLines, lineStart, chatWeight(lineStart), batch)) {
+           pacer.popBatch(now, chatRoom(false), maxLines, lineStart, lineStartWeight, batch)) {
         if (pacer.poppedKind() == kAnswerLine) {
             const std::size_t nickEnd = batch.find(kLineSeparator);
             writePrivate(std::string_view(batch).substr(0, nickEnd), batch.substr(nickEnd + 1));
@@ -123,7 +129,7 @@ void HubClient::writePacedChat(Clock::time_point now) {
         }
         noteActivity(now);
     }
-    pacer.reportDrops(std::string(names().client), names().client, "the hub", queueLines);
+    pacer.reportDrops(clientLabel, names().client, "the hub", queueLines);
 }
 
 void HubClient::onTick(Clock::time_point now) {

@@ -98,12 +98,14 @@ private:
     void resetPacer();
     void startNickOver();
 
+    const std::string clientLabel;       // names.client, for the lines of the queue
     std::string configuredNick;          // where the nick starts over
     int nickRetries = 0;                 // "_" added to the configured nick so far
     LinePacer pacer;                     // the bot's chat waiting for its turn
     std::chrono::seconds queueMaxAge{0};
     std::string batch;                   // what goes out as one message, reused
     std::string lineStart;               // what begins each further line of it
+    std::size_t lineStartWeight = 0;
     Clock::time_point lastActivityAt{};  // when something last went either way
     LogLimiter queueLines;               // warnings of chat dropped from the queue
 };

@@ -12,7 +12,9 @@ bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
 // (CR LF counts as one).
 std::string_view nextLine(std::string_view text, std::size_t& at) {
     const std::size_t start = at;
-    const std::size_t end = static_cast<std::size_t>(std::find_if(text.begin() + start, text.end(), isLineEnd) - text.begin());
+    std::size_t end = start;
+    while (end < text.size() && !isLineEnd(text[end]))
+        ++end;
     at = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     return text.substr(start, end - start);
 }
