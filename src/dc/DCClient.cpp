@@ -13,7 +13,8 @@ namespace {
 
 const char kNickRefused[] = "$ValidateDenide";
 const std::string_view kMeCommand = "/me ";
-const char kMyInfoHead[] = "$MyINFO $ALL ";
+constexpr std::string_view kMyInfoHead = "$MyINFO $ALL ";
+constexpr std::string_view kNickListHead = "$NickList ";
 // A lock that begins so asks for the client's $Supports before its key.
 const char kExtendedProtocol[] = "EXTENDEDPROTOCOL";
 // What the bot asks of the hub: users that come are announced by their
@@ -29,6 +30,20 @@ bool startsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// The nick a "$MyINFO $ALL nick ..." names.
+std::string_view myInfoNick(std::string_view myInfo) {
+    const std::string_view rest = myInfo.substr(kMyInfoHead.size());
+    return rest.substr(0, rest.find(' '));
+}
+
+// Each nick of a "$NickList a$$b$$" in turn.
+template <typename Each>
+void forEachListedNick(std::string_view nickList, Each each) {
+    std::string_view list = nickList.substr(kNickListHead.size());
+    for (std::size_t end; (end = list.find("$$")) != std::string_view::npos; list.remove_prefix(end + 2))
+        each(list.substr(0, end));
+}
+
 }  // namespace
 
 bool isNickRefusal(const std::string& command) {
@@ -39,7 +54,7 @@ bool isNickRefusal(const std::string& command) {
 // "$MyINFO $ALL nick description$ $connection$email$share$", where the
 // connection is a speed and the status byte.
 bool listsABot(std::string_view myInfo) {
-    const std::size_t fields = myInfo.find("$ $", std::char_traits<char>::length(kMyInfoHead));
+    const std::size_t fields = myInfo.find("$ $", kMyInfoHead.size());
     if (fields == std::string_view::npos)
         return false;
     const std::size_t connection = fields + 3;
@@ -120,7 +135,9 @@ bool DCClient::onMessage(const std::string& command, ChatMessage& chat) {
 // users ends, is not worth a line.
 void DCClient::noteHubWords(const std::string& command) {
     if (isNmdcChatLine(command) && !awaitingUserList &&
-        command.compare(1, settings.dc_nick.size() + 2, settings.dc_nick + "> ") != 0 && hubWords.admits(Notice))
+        !(command.compare(1, settings.dc_nick.size(), settings.dc_nick) == 0 &&
+          command.compare(1 + settings.dc_nick.size(), 2, "> ") == 0) &&
+        hubWords.admits(Notice))
         logMessage(Notice, "DCClient: the hub says \"" + printable(command) + "\"");
 }
 
@@ -140,8 +157,7 @@ bool DCClient::readPresence(const std::string& command, ChatMessage& chat) {
     if (startsWith(command, kMyInfoHead)) {
         // With NoHello a user's first $MyINFO is the coming; the hub's bots
         // are not people on the hub.
-        const std::string_view rest = line.substr(std::char_traits<char>::length(kMyInfoHead));
-        speakerUtf8 = inUtf8(rest.substr(0, rest.find(' ')), textUtf8);
+        speakerUtf8 = inUtf8(myInfoNick(line), textUtf8);
         if (listsABot(command)) {
             hubMembers.remove(speakerUtf8);
             return false;
@@ -154,10 +170,8 @@ bool DCClient::readPresence(const std::string& command, ChatMessage& chat) {
     }
     if (startsWith(command, "$OpList ")) {
         awaitingUserList = false;
-    } else if (startsWith(command, "$NickList ")) {
-        std::string_view list = line.substr(10);
-        for (std::size_t end; (end = list.find("$$")) != std::string_view::npos; list.remove_prefix(end + 2))
-            userCame(inUtf8(list.substr(0, end), textUtf8));
+    } else if (startsWith(command, kNickListHead)) {
+        forEachListedNick(line, [this](std::string_view nick) { userCame(inUtf8(nick, textUtf8)); });
     }
     return false;
 }
@@ -200,7 +214,7 @@ void DCClient::writePrivate(std::string_view nick, const std::string& text) {
 void DCClient::followLogIn(const std::string& command) {
     if (isNmdcChatLine(command) || startsWith(command, "$HubIsFull"))
         lastChat.assign(command, 0, kMaxQuotedPeerText + 1);
-    if (step == LogInStep::Introduced && (startsWith(command, kMyInfoHead) || startsWith(command, "$NickList "))) {
+    if (step == LogInStep::Introduced && (startsWith(command, kMyInfoHead) || startsWith(command, kNickListHead))) {
         onListed(command);
         return;
     }
@@ -282,14 +296,11 @@ void DCClient::onHello(const std::string& command) {
 
 // Our own $MyINFO coming back, or our nick in a $NickList: the hub lists us.
 void DCClient::onListed(const std::string& command) {
-    const std::string_view line(command);
-    if (startsWith(command, kMyInfoHead)) {
-        const std::string_view rest = line.substr(std::char_traits<char>::length(kMyInfoHead));
-        if (rest.substr(0, rest.find(' ')) != settings.dc_nick)
-            return;
-    } else if (("$$" + std::string(line.substr(10))).find("$$" + settings.dc_nick + "$$") == std::string::npos) {
+    bool listed = startsWith(command, kMyInfoHead) && myInfoNick(command) == settings.dc_nick;
+    if (startsWith(command, kNickListHead))
+        forEachListedNick(command, [&](std::string_view nick) { listed = listed || nick == settings.dc_nick; });
+    if (!listed)
         return;
-    }
     logMessage(Notice, "Logged in to the hub as " + settings.dc_nick);
     enter(LinkState::InChannel);
 }
@@ -356,7 +367,7 @@ std::string_view DCClient::inUtf8(std::string_view text, std::string& converted)
 
 // Hubs count the text's bytes as they arrive, escapes included.
 std::size_t DCClient::chatWeight(std::string_view text) const {
-    return needsNmdcEscapes(text, NmdcText::Chat) ? escapeNmdc(text, NmdcText::Chat).size() : text.size();
+    return escapedNmdcSize(text, NmdcText::Chat);
 }
 
 // A text of several lines is one message, as DC clients send them.

@@ -59,26 +59,35 @@ std::size_t nextSpecial(std::string_view text, std::size_t from, NmdcText kind) 
     return from;
 }
 
+// What is written for the special byte at text[at]: its escape, or the
+// byte itself for an '&' that starts no escape (a lone '&' stays, as DC
+// clients write it).
+std::string_view writtenFor(std::string_view text, std::size_t at, NmdcText kind) {
+    const Escape& escape = *escapeFor(text[at], kind);
+    return &escape == &kAmpersand && !escapeAt(text, at, kind) ? text.substr(at, 1) : escape.written;
+}
+
 }  // namespace
 
-// An '&' is escaped only where it would otherwise be read as an escape; a
-// lone '&' stays, as DC clients write it. Runs between special bytes are
-// copied whole.
+// Runs between special bytes are copied whole.
 std::string escapeNmdc(std::string_view text, NmdcText kind) {
     std::string escaped;
     escaped.reserve(text.size() + text.size() / 8);
     std::size_t from = 0;
     for (std::size_t at = nextSpecial(text, 0, kind); at < text.size(); at = nextSpecial(text, at + 1, kind)) {
         escaped.append(text.substr(from, at - from));
-        const Escape& escape = *escapeFor(text[at], kind);
-        if (&escape == &kAmpersand && !escapeAt(text, at, kind))
-            escaped += '&';
-        else
-            escaped += escape.written;
+        escaped += writtenFor(text, at, kind);
         from = at + 1;
     }
     escaped.append(text.substr(from));
     return escaped;
+}
+
+std::size_t escapedNmdcSize(std::string_view text, NmdcText kind) {
+    std::size_t size = text.size();
+    for (std::size_t at = nextSpecial(text, 0, kind); at < text.size(); at = nextSpecial(text, at + 1, kind))
+        size += writtenFor(text, at, kind).size() - 1;
+    return size;
 }
 
 // No escape can overlap another or be produced by a replacement, so one

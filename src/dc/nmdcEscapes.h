@@ -13,5 +13,7 @@ enum class NmdcText { Command, Chat };
 std::string escapeNmdc(std::string_view text, NmdcText kind);
 // The wire's text back as it was meant, in one pass.
 std::string unescapeNmdc(std::string_view text, NmdcText kind);
+// escapeNmdc(text, kind).size(), without writing it.
+std::size_t escapedNmdcSize(std::string_view text, NmdcText kind);
 // True when escapeNmdc would change text.
 bool needsNmdcEscapes(std::string_view text, NmdcText kind);

@@ -184,7 +184,7 @@ void Relay::handleOther(const ChatMessage& chat, bool fromIrc) {
     }
 }
 
-// Through the same pacing as chat.
+// Through the pacing, after the chat that waits.
 void Relay::tellPresence() {
     for (const std::string& notice : ircPresence.take()) {
         hub.sendNotice(notice);

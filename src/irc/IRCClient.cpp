@@ -1,12 +1,11 @@
 #include "irc/IRCClient.h"
 
-#include "translator/utf8.h"
-
 #include <algorithm>
 #include <iterator>
 
 #include "frame/Log.h"
 #include "frame/printable.h"
+#include "translator/utf8.h"
 
 namespace {
 

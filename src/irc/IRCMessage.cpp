@@ -55,6 +55,11 @@ IRCMessage parseIRCMessage(std::string_view line) {
     return message;
 }
 
+bool IRCMessage::is(std::string_view word) const {
+    return command.size() == word.size() &&
+           std::equal(command.begin(), command.end(), word.begin(),
+                      [](char a, char b) { return lower(a, CaseMapping::Ascii) == lower(b, CaseMapping::Ascii); });
+}
 
 std::string_view IRCMessage::senderNick() const { return prefix.substr(0, prefix.find_first_of("!@")); }
 

@@ -29,17 +29,8 @@ struct IRCMessage {
     std::array<std::string_view, kMaxParams> params{};  // the trailing one without its ':'
     std::size_t paramCount = 0;
 
-    // The command is word, in any letter case. Inline: asked many times of
-    // every line, with words whose length is known where they are written.
-    bool is(std::string_view word) const {
-        if (command.size() != word.size())
-            return false;
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
-        for (std::size_t i = 0; i < word.size(); ++i)
-            if (lower(command[i]) != lower(word[i]))
-                return false;
-        return true;
-    }
+    // The command is word, in any letter case.
+    bool is(std::string_view word) const;
     // The nick in the prefix: everything before '!' or '@'.
     std::string_view senderNick() const;
     // The prefix names a user: "nick", "nick@host" or "nick!user@host".

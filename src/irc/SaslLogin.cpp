@@ -86,11 +86,10 @@ SaslLogin::Progress SaslLogin::onCapabilities(const IRCMessage& message, std::st
         if (more)
             return Progress::Continue;
         std::string_view mechanisms;
-        if (!findSaslToken(offered, mechanisms) && capabilitiesCut)
-            return fail("the server's list of capabilities is longer than " + std::to_string(kMaxCapabilityBytes) +
-                        " bytes, and SASL is not in the part kept");
         if (!findSaslToken(offered, mechanisms))
-            return fail("the server does not offer SASL; it offers \"" + printable(offered) + "\"");
+            return fail(capabilitiesCut ? "the server's list of capabilities is longer than " +
+                                              std::to_string(kMaxCapabilityBytes) + " bytes, and SASL is not in the part kept"
+                                        : "the server does not offer SASL; it offers \"" + printable(offered) + "\"");
         if (!mechanisms.empty() && !listsMechanism(mechanisms, mechanism()))
             return fail(std::string("the server's SASL takes ") + printable(mechanisms) + ", not " + mechanism());
         replies.push_back("CAP REQ :sasl");

@@ -45,6 +45,22 @@ bool isBareIpv6(std::string_view text) {
            });
 }
 
+// "word:/..." or a scheme's name with a ':' but no "//" ("adc:hub:411"):
+// meant as a scheme, not a host and port ("dchub:411" is a host).
+bool looksLikeScheme(std::string_view text) {
+    const std::size_t colon = text.find(':');
+    const std::string_view before = text.substr(0, colon);
+    if (colon == std::string_view::npos || before.empty() ||
+        !std::all_of(before.begin(), before.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); }))
+        return false;
+    if (text.compare(colon, 2, ":/") == 0)
+        return true;
+    const std::string named = std::string(before) + ":";
+    return !parsePort(text.substr(colon + 1)) &&
+           std::any_of(std::begin(kSchemes), std::end(kSchemes),
+                       [&](const Scheme& scheme) { return startsWithNoCase(scheme.name, named); });
+}
+
 // "host", "host:port", "[v6]", "[v6]:port".
 bool parseAuthority(std::string_view authority, HubAddress& address, std::string& why) {
     if (authority.find('@') != std::string_view::npos) {
@@ -117,20 +133,9 @@ std::optional<HubAddress> parseHubAddress(std::string_view text, std::string& wh
             break;
         }
     if (address.scheme.empty()) {
-        const std::size_t colon = text.find(':');
-        const std::string_view before = text.substr(0, colon);
-        const bool schemeLike = colon != std::string_view::npos && !before.empty() &&
-                                std::all_of(before.begin(), before.end(), [](char c) {
-                                    return std::isalpha(static_cast<unsigned char>(c)) != 0;
-                                }) &&
-                                (text.compare(colon, 2, ":/") == 0 ||
-                                 (!parsePort(text.substr(colon + 1)) &&
-                                  std::any_of(std::begin(kSchemes), std::end(kSchemes), [&](const Scheme& scheme) {
-                                      return startsWithNoCase(scheme.name, std::string(before) + ":");
-                                  })));
-        if (schemeLike) {
-            why = "has an unknown scheme \"" + std::string(text.substr(0, std::min(text.find_first_not_of(":/", colon),
-                                                                                       text.size()))) +
+        if (looksLikeScheme(text)) {
+            const std::size_t schemeEnd = std::min(text.find_first_not_of(":/", text.find(':')), text.size());
+            why = "has an unknown scheme \"" + std::string(text.substr(0, schemeEnd)) +
                   "\" (adc://, adcs://, dchub://, nmdcs://, or a host name alone)";
             return std::nullopt;
         }

@@ -92,17 +92,21 @@ bool HubClient::takeChat(std::string_view text, bool, LineKind kind) {
         return false;
     const Clock::time_point now = currentTime();
     const std::size_t room = chatRoom(false);
-    while (chatWeight(text) > room) {
-        std::string_view part = utf8Prefix(text, room);
-        for (std::size_t partWeight; (partWeight = chatWeight(part)) > room;)
-            part = utf8Prefix(part, part.size() - std::min(part.size(), partWeight - room));
-        if (part.empty())
-            part = text.substr(0, utf8CharacterLength(text));
-        pacer.push(std::string(part), now, kind, chatWeight(part));
+    for (std::size_t weight = chatWeight(text); !text.empty(); weight = chatWeight(text)) {
+        std::string_view part = text;
+        std::size_t partWeight = weight;
+        if (weight > room) {
+            part = utf8Prefix(text, room);
+            while ((partWeight = chatWeight(part)) > room)
+                part = utf8Prefix(part, part.size() - std::min(part.size(), partWeight - room));
+            if (part.empty()) {
+                part = text.substr(0, utf8CharacterLength(text));
+                partWeight = chatWeight(part);
+            }
+        }
+        pacer.push(std::string(part), now, kind, partWeight);
         text.remove_prefix(part.size());
     }
-    if (!text.empty())
-        pacer.push(std::string(text), now, kind, chatWeight(text));
     writePacedChat(now);
     return true;
 }

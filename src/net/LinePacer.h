@@ -46,8 +46,9 @@ public:
     void chargePerMessage() { perMessage = true; }
 
     // A line of the client's own kind (chat is 0) keeps it through the
-    // queue; only chat is joined, and chat goes before the other kinds. size is what the line weighs against a
-    // batch's bound (by default its bytes: a protocol's escapes weigh more).
+    // queue; only chat is joined, and chat goes before the other kinds.
+    // size is what the line weighs against a batch's bound (by default its
+    // bytes: a protocol's escapes weigh more).
     void push(std::string line, Clock::time_point now = Clock::now(), int kind = 0,
               std::size_t size = SIZE_MAX);
     // The next line whose cost is available at now, if any; lines too old
