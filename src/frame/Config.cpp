@@ -18,6 +18,7 @@
 #include "frame/printable.h"
 #include "frame/yesNo.h"
 #include "irc/IRCMessage.h"
+#include "irc/relayedNick.h"
 #include "net/HubAddress.h"
 #include "net/TlsSession.h"
 
@@ -33,6 +34,9 @@ constexpr std::size_t kMaxNickBytes = 64;
 constexpr std::size_t kMaxTextBytes = 255;
 // RFC 1459's limit; a PRIVMSG must still leave room for the text.
 constexpr std::size_t kMaxChannelBytes = 200;
+// A relayed nick's suffix is short: the server's nick length bounds the
+// whole nick.
+constexpr std::size_t kMaxSuffixBytes = 16;
 // The speed and share-size fields are short in any real client.
 constexpr std::size_t kMaxShortFieldBytes = 64;
 
@@ -123,6 +127,13 @@ std::string usableHubAddress(const Config& c) {
     return std::string();
 }
 
+std::string suffixFitsInNicks(const Config& c) {
+    for (const char byte : c.irc.irc_relaymsg_suffix)
+        if (!fitsInNick(byte))
+            return "holds " + printable(std::string(1, byte)) + ", which no nick may hold";
+    return std::string();
+}
+
 std::string longestDelayNotShorter(const Config& c) {
     return c.reconnect_delay_max < c.reconnect_delay_min
                ? "is below reconnect_delay_min (" + std::to_string(c.reconnect_delay_min) + ")"
@@ -176,6 +187,10 @@ const ConfigKey configKeys[] = {
     NUMBER_KEY(dc_message_max_bytes, dc., number(64, 64 * 1024)),
     NUMBER_KEY(dc_message_max_lines, dc., number(1, 1000)),
     TEXT_KEY(relay_presence, , yesNo()),
+    TEXT_KEY(irc_relaymsg, irc., yesNo()),
+    TEXT_KEY(irc_relaymsg_suffix, irc., text(kNul, kMaxSuffixBytes, false, suffixFitsInNicks)),
+    TEXT_KEY(irc_nick_nohighlight, irc., yesNo()),
+    TEXT_KEY(irc_nick_colors, irc., yesNo()),
     {"", text(kNul, 0), nullptr, nullptr},
 };
 

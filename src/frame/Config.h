@@ -26,6 +26,10 @@ struct IRCConfig {
     std::string irc_sasl_user;                   // set: SASL log-in before the welcome
     std::string irc_sasl_password;               // PLAIN; empty with a certificate: EXTERNAL
     std::string irc_channel_key;                 // sent with every JOIN when set
+    std::string irc_relaymsg = "no";             // yes: hub users speak under their own nicks where the server lets us
+    std::string irc_relaymsg_suffix = "dc";      // ends those nicks, after the server's separator
+    std::string irc_nick_nohighlight = "no";     // yes: a zero-width space inside each hub nick in a tag
+    std::string irc_nick_colors = "no";          // yes: each hub nick in a tag in a colour of its own
 };
 
 // The hub side's settings.

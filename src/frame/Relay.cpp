@@ -153,7 +153,7 @@ bool Relay::relayHubToIRC() {
             handleOther(chat, false);
         else if (translator.DCtoIRC(chat, hub, irc.chatRoom(chat.action), ircTexts))
             for (const std::string& text : ircTexts) {
-                irc.sendChat(text, chat.action);
+                irc.sendChat(text, chat.action, Attribution{chat.speaker, translator.tagBytes()});
                 ++relayedToIrc;
             }
     });

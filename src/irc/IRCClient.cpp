@@ -5,6 +5,8 @@
 
 #include "frame/Log.h"
 #include "frame/printable.h"
+#include "frame/yesNo.h"
+#include "irc/relayedNick.h"
 #include "translator/utf8.h"
 
 namespace {
@@ -41,6 +43,7 @@ const IRCClient::Handler IRCClient::sessionHandlers[] = {
     {"JOIN", &IRCClient::onJoin},
     {"KICK", &IRCClient::onKick},
     {"NICK", &IRCClient::onNickChange},
+    {"FAIL", &IRCClient::onFail},
 };
 
 IRCClient::IRCClient() : ChatClient(connection, kIrcNames) { resetPacer(); }
@@ -54,6 +57,7 @@ void IRCClient::setConfig(const IRCConfig& config) {
     settings = config;
     configuredNick = config.irc_nick;
     privmsgHead = "PRIVMSG " + settings.irc_channel + " :";
+    relaymsgWanted = parseYesNo(config.irc_relaymsg).value_or(false);
     setServer(config.irc_server, config.irc_port,
               tlsSettingsFrom(config.irc_tls, config.irc_tls_verify, config.irc_server, config.irc_tls_cert));
     resetPacer();
@@ -72,14 +76,22 @@ void IRCClient::onAttemptStart() {
     // The channel's refusals are spaced as the server's are.
     const ReconnectSchedule& delays = side.reconnectSchedule();
     joinSchedule.setDelays(delays.firstDelay(), delays.longestDelay());
-    sasl.reset();
+    caps.reset();
+    std::optional<SaslLogin> sasl;
     if (!settings.irc_sasl_user.empty())
         sasl.emplace(settings.irc_sasl_user, settings.irc_sasl_password);
+    if (sasl || relaymsgWanted)
+        caps.emplace(std::move(sasl), relaymsgWanted);
+    // Relayed nicks are asked for again at every log-in.
+    relaySeparator.clear();
+    nickLength = kDefaultNickLength;
+    awaitingEcho.clear();
+    refusedRelayNicks.clear();
 }
 
 void IRCClient::onLinkOpen() {
-    if (sasl)
-        connection.writeMessage(SaslLogin::openingLine());
+    if (caps)
+        connection.writeMessage(CapNegotiation::openingLine());
     if (!settings.irc_password.empty())
         connection.writeMessage("PASS " + settings.irc_password);
     connection.writeMessage("NICK " + settings.irc_nick);
@@ -92,18 +104,27 @@ bool IRCClient::onMessage(const std::string& line, ChatMessage& chat) {
     currentLine = line;
     const IRCMessage message = parseIRCMessage(line);
     if (side.is(LinkState::LoggingIn)) {
-        if (sasl && !sasl->done() && SaslLogin::handles(message.command))
-            followSasl(message, line);
-        else
-            dispatch(std::begin(registrationHandlers), std::end(registrationHandlers), message);
+        if (caps && !caps->done() && caps->handles(message.command)) {
+            followCaps(message, line);
+            // A server that ignored the negotiation welcomes us all the same.
+            if (!caps->done() || message.command != "001")
+                return false;
+        }
+        dispatch(std::begin(registrationHandlers), std::end(registrationHandlers), message);
         return false;
     }
     // Who comes and goes is kept, and told when it is another user.
     const bool presence = readPresence(message, chat);
     if (dispatch(std::begin(sessionHandlers), std::end(sessionHandlers), message) || presence)
         return presence;
-    if (message.is("PRIVMSG"))
-        return readChat(message, chat);
+    if (message.is("PRIVMSG")) {
+        if (!isOurRelayedEcho(message))
+            return readChat(message, chat);
+        // The server answers each relayed line in turn: with it, or a FAIL.
+        if (!awaitingEcho.empty())
+            awaitingEcho.pop_front();
+        return false;
+    }
     if (awaitsJoinAnswer() && isErrorReply(message.command) && isOurChannel(message.param(1)))
         onJoinRefused(message);
     return false;
@@ -208,16 +229,32 @@ void IRCClient::sendPrivate(std::string_view nick, const std::vector<std::string
 }
 
 // The server holds the welcome back until the exchange ends with CAP END.
-void IRCClient::followSasl(const IRCMessage& message, std::string_view line) {
+void IRCClient::followCaps(const IRCMessage& message, std::string_view line) {
     std::vector<std::string> replies;
-    const SaslLogin::Progress progress = sasl->onMessage(message, line, replies);
+    const CapNegotiation::Progress progress = caps->onMessage(message, line, replies);
     for (const std::string& reply : replies)
         connection.writeMessage(reply);
-    if (progress == SaslLogin::Progress::Done)
+    if (progress == CapNegotiation::Progress::Done)
+        noteCapabilities();
+    else if (progress == CapNegotiation::Progress::Failed)
+        giveUp("SASL log-in as " + settings.irc_sasl_user + " failed: " + caps->failure());
+}
+
+// The separator a relayed nick takes is the first the server lists.
+void IRCClient::noteCapabilities() {
+    if (const std::optional<SaslLogin>& sasl = caps->saslLogin())
         logMessage(Notice, std::string("SASL ") + sasl->mechanism() + " log-in as " + settings.irc_sasl_user +
                                " accepted");
-    else if (progress == SaslLogin::Progress::Failed)
-        giveUp("SASL log-in as " + settings.irc_sasl_user + " failed: " + sasl->failure());
+    if (!relaymsgWanted)
+        return;
+    const std::string& separators = caps->relaySeparators();
+    relaySeparator = separators.substr(0, utf8CharacterLength(separators));
+    if (!relaySeparator.empty())
+        logMessage(Notice, "IRCClient: the server lets hub users speak under their own nicks, as \"" +
+                               relayedNick("carol", relaySeparator, settings.irc_relaymsg_suffix, nickLength) +
+                               "\" for carol");
+    else if (relayLines.admits(Warning))
+        logMessage(Warning, "IRCClient: hub chat goes out as the bot's until the next log-in: " + caps->relayRefusal());
 }
 
 // Whatever its prefix, what follows the PING comes back byte for byte.
@@ -257,12 +294,19 @@ void IRCClient::onNickRefused(const IRCMessage&) {
     giveUp("IRC server refused our nick with reply: " + printable(withoutPrefix(currentLine)));
 }
 
-// The server's ISUPPORT tokens: only how it compares names matters here.
+// The server's ISUPPORT tokens: how it compares names, and how long a
+// nick it takes.
 void IRCClient::onSupport(const IRCMessage& message) {
-    constexpr std::string_view token = "CASEMAPPING=";
-    for (std::size_t i = 1; i + 1 < message.paramCount; ++i)
-        if (message.params[i].compare(0, token.size(), token) == 0)
-            view.caseMapping = caseMappingNamed(message.params[i].substr(token.size()));
+    constexpr std::string_view caseToken = "CASEMAPPING=";
+    constexpr std::string_view nickToken = "NICKLEN=";
+    for (std::size_t i = 1; i + 1 < message.paramCount; ++i) {
+        const std::string_view token = message.params[i];
+        if (token.compare(0, caseToken.size(), caseToken) == 0)
+            view.caseMapping = caseMappingNamed(token.substr(caseToken.size()));
+        else if (token.compare(0, nickToken.size(), nickToken) == 0)
+            nickLength = std::clamp<std::size_t>(parseInt32(std::string(token.substr(nickToken.size()))), 1,
+                                                 kDefaultNickLength);
+    }
 }
 
 // Our JOIN as the server echoes it shows our whole prefix, which the server
@@ -349,18 +393,38 @@ void IRCClient::leaveChannel() {
 std::size_t IRCClient::discardQueuedLines() { return pacer.discardAll(); }
 
 // Chat waits in the queue during the log-in and goes out, paced, once we
-// are in the channel.
-bool IRCClient::takeChat(std::string_view text, bool action, LineKind kind) {
+// are in the channel. A line someone else said is held, when relayed nicks
+// are wanted, as today's line followed by a NUL, where the text begins
+// after its tag, a NUL and the speaker: whether it goes out in the
+// speaker's name is decided when it goes.
+bool IRCClient::takeChat(std::string_view text, bool action, LineKind kind, const Attribution& who) {
     if (side.is(LinkState::OutOfChannel))
         return false;
     outgoing.assign(privmsgHead);
-    if (action) {
-        // A \x01 inside would end the action early for every client.
+    if (action)
         outgoing += "\x01" "ACTION ";
-        std::remove_copy(text.begin(), text.end(), std::back_inserter(outgoing), '\x01');
+    // A \x01 inside would end the action early for every client.
+    const auto append = [this, action](std::string_view part) {
+        if (action)
+            std::remove_copy(part.begin(), part.end(), std::back_inserter(outgoing), '\x01');
+        else
+            outgoing.append(part);
+    };
+    const std::size_t tagBytes = std::min(who.tagBytes, text.size());
+    append(text.substr(0, tagBytes));
+    const std::size_t textStart = outgoing.size();
+    append(text.substr(tagBytes));
+    if (action)
         outgoing += '\x01';
-    } else {
-        outgoing.append(text);
+    if (relaymsgWanted && !who.speaker.empty()) {
+        outgoing += '\0';
+        outgoing += std::to_string(textStart);
+        outgoing += '\0';
+        outgoing.append(who.speaker);
+        pacer.push(outgoing, currentTime(), kind);
+        if (side.is(LinkState::InChannel))
+            writePacedLines();
+        return true;
     }
     if (!side.is(LinkState::InChannel) || pacer.enabled() || pacer.queuedLines() > 0)
         pacer.push(outgoing, currentTime(), kind);
@@ -420,9 +484,109 @@ void IRCClient::onTick(Clock::time_point now) {
 
 void IRCClient::writePacedLines() {
     std::string line;
-    while (connection.isConnected() && pacer.popReady(currentTime(), line))
-        connection.writeMessage(line);
+    while (connection.isConnected() && pacer.popReady(currentTime(), line)) {
+        if (const std::optional<HeldChat> held = readHeld(line))
+            writeRelayable(line, *held);
+        else
+            connection.writeMessage(line);
+    }
     reportQueueDrops();
+}
+
+// A held line goes out in its speaker's name while the server lets it,
+// else as the bot's line it holds.
+void IRCClient::writeRelayable(const std::string& stored, const HeldChat& held) {
+    const std::string relayLine = relayLineFor(held);
+    if (relayLine.empty()) {
+        connection.writeMessage(std::string(held.line));
+        return;
+    }
+    connection.writeMessage(relayLine);
+    if (awaitingEcho.size() == kMaxAwaitingEcho)
+        awaitingEcho.pop_front();
+    awaitingEcho.push_back(stored);
+}
+
+std::optional<IRCClient::HeldChat> IRCClient::readHeld(std::string_view stored) {
+    const std::size_t lineEnd = stored.find('\0');
+    const std::size_t speakerAt = stored.find('\0', lineEnd + 1);
+    if (speakerAt == std::string_view::npos)
+        return std::nullopt;
+    const std::string start(stored.substr(lineEnd + 1, speakerAt - lineEnd - 1));
+    return HeldChat{stored.substr(0, lineEnd), std::min<std::size_t>(parseInt32(start), lineEnd),
+                    stored.substr(speakerAt + 1)};
+}
+
+std::string IRCClient::relayedNickOf(const HeldChat& held) const {
+    return relayedNick(held.speaker, relaySeparator, settings.irc_relaymsg_suffix, nickLength);
+}
+
+// "RELAYMSG #chat carol/dc :text", or nothing when relayed nicks are off,
+// this one was refused, or the line would not fit as others receive it:
+// ":carol/dc!user@host PRIVMSG #chat :text", the host being ours.
+std::string IRCClient::relayLineFor(const HeldChat& held) const {
+    if (relaySeparator.empty())
+        return std::string();
+    const std::string nick = relayedNickOf(held);
+    if (relayedNickRefused(nick))
+        return std::string();
+    const bool action = held.line.compare(privmsgHead.size(), 1, "\x01") == 0;
+    std::string line = "RELAYMSG " + settings.irc_channel + " " + nick + " :" + (action ? "\x01" "ACTION " : "");
+    line.append(held.line.substr(held.textStart));
+    const std::size_t hostBytes = ownUserHost.empty() ? kLongHostBytes : ownUserHost.size() - ownUserHost.find('@') - 1;
+    const std::size_t received = 1 + nick.size() + 1 + kLongUserBytes + 1 + hostBytes + 1 + privmsgHead.size() +
+                                 (line.size() - line.find(" :") - 2);
+    return line.size() <= kMaxIrcLineBody && received <= kMaxIrcLineBody ? line : std::string();
+}
+
+bool IRCClient::isOurRelayedEcho(const IRCMessage& message) const {
+    const std::optional<std::string_view> relayedBy = message.tag(CapNegotiation::kRelaymsg);
+    return relayedBy && isUs(*relayedBy);
+}
+
+bool IRCClient::relayedNickRefused(std::string_view nick) const {
+    return std::any_of(refusedRelayNicks.begin(), refusedRelayNicks.end(),
+                       [&](const std::string& refused) { return sameNick(refused, nick); });
+}
+
+// "FAIL RELAYMSG <code> ... :text" answers the oldest relayed line not yet
+// seen back, which then goes out as the bot's. A refused nick, or a blank
+// line, concerns that nick or line; anything else (no rights in the
+// channel, relaying off on the server) all relayed lines until the next
+// log-in.
+void IRCClient::onFail(const IRCMessage& message) {
+    if (message.param(0) != "RELAYMSG")
+        return;
+    std::string refused;
+    if (!awaitingEcho.empty()) {
+        refused = std::move(awaitingEcho.front());
+        awaitingEcho.pop_front();
+    }
+    const std::optional<HeldChat> held = readHeld(refused);
+    const std::string_view code = message.param(1);
+    if (code == "INVALID_NICK" || code == "BANNED") {
+        if (held)
+            refuseRelayedNick(relayedNickOf(*held));
+    } else if (code != "BLANK_MSG" && !relaySeparator.empty()) {
+        relaySeparator.clear();
+        if (relayLines.admits(Warning))
+            logMessage(Warning, "IRCClient: hub chat goes out as the bot's until the next log-in: the server refused "
+                                "a relayed line: " + quotedIrcLine(currentLine));
+    }
+    if (held)
+        connection.writeMessage(std::string(held->line));
+}
+
+void IRCClient::refuseRelayedNick(const std::string& nick) {
+    if (relayedNickRefused(nick))
+        return;
+    if (refusedRelayNicks.size() == kMaxRefusedRelayNicks)
+        refusedRelayNicks.erase(refusedRelayNicks.begin());
+    refusedRelayNicks.push_back(nick);
+    if (relayLines.admits(Warning))
+        logMessage(Warning, "IRCClient: the server refused the relayed nick \"" + printable(nick) +
+                                "\"; that user's chat goes out as the bot's until the next log-in: " +
+                                quotedIrcLine(currentLine));
 }
 
 // A burst that overflows the queue, or outstays its age, is told in one
@@ -453,6 +617,7 @@ std::optional<std::string> IRCClient::goodbye(const std::string& reason) const {
 
 void IRCClient::onLinkLost() {
     channelMembers.clear();
+    awaitingEcho.clear();
     drops.sideDown += pacer.queuedLines();
     const std::size_t waiting = discardQueuedLines();
     if (waiting > 0)

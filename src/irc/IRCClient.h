@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,7 +13,7 @@
 #include "irc/IRCConnection.h"
 #include "irc/IRCMessage.h"
 #include "net/LinePacer.h"
-#include "irc/SaslLogin.h"
+#include "irc/CapNegotiation.h"
 #include "net/ChatClient.h"
 
 class IRCClient : public ChatClient {
@@ -31,6 +32,15 @@ public:
     // long: the usual limits for an ident and a host name.
     static constexpr std::size_t kLongUserBytes = 10;
     static constexpr std::size_t kLongHostBytes = 63;
+    // Relayed lines sent and not yet seen back, kept for a server that
+    // refuses them after the fact; a server that never echoes cannot make
+    // them many.
+    static constexpr std::size_t kMaxAwaitingEcho = 64;
+    // Relayed nicks the server refused in this session, kept so that their
+    // next lines go out as the bot's at once.
+    static constexpr std::size_t kMaxRefusedRelayNicks = 256;
+    // A nick length for a server that names none.
+    static constexpr std::size_t kDefaultNickLength = 64;
 
     IRCClient();
     ~IRCClient() override;
@@ -60,7 +70,7 @@ private:
     bool onMessage(const std::string& line, ChatMessage& chat) override;
     void onTick(Clock::time_point now) override;
     std::optional<Clock::duration> protocolWakeIn(Clock::time_point now) const override;
-    bool takeChat(std::string_view text, bool action, LineKind kind) override;
+    bool takeChat(std::string_view text, bool action, LineKind kind, const Attribution& who) override;
     std::optional<std::string> goodbye(const std::string& reason) const override;
     void onLinkLost() override;
     std::string logInProgress() const override;
@@ -71,7 +81,22 @@ private:
     bool readChat(const IRCMessage& message, ChatMessage& chat) const;
     bool readPresence(const IRCMessage& message, ChatMessage& chat);
     void addNames(std::string_view names);
-    void followSasl(const IRCMessage& message, std::string_view line);
+    void followCaps(const IRCMessage& message, std::string_view line);
+    void noteCapabilities();
+    void onFail(const IRCMessage& message);
+    bool isOurRelayedEcho(const IRCMessage& message) const;
+    // A line someone else said, as held in the queue until it goes.
+    struct HeldChat {
+        std::string_view line;    // the line as the bot says it
+        std::size_t textStart;    // where the text begins in it, after the speaker's tag
+        std::string_view speaker;
+    };
+    static std::optional<HeldChat> readHeld(std::string_view stored);
+    void writeRelayable(const std::string& stored, const HeldChat& held);
+    std::string relayLineFor(const HeldChat& held) const;
+    std::string relayedNickOf(const HeldChat& held) const;
+    bool relayedNickRefused(std::string_view nick) const;
+    void refuseRelayedNick(const std::string& nick);
     void onPing(const IRCMessage& message);
     void onWelcome(const IRCMessage& message);
     void onNickInUse(const IRCMessage& message);
@@ -108,8 +133,16 @@ private:
     mutable std::string speakerUtf8;  // ... and its speaker
     IRCServerView view;          // what the server told us that shapes our lines
     MemberList channelMembers{[this](std::string_view nick) { return ircFold(nick, view.caseMapping); }};
-    std::optional<SaslLogin> sasl;  // the SASL exchange of this log-in, when configured
+    std::optional<CapNegotiation> caps;  // the capability negotiation of this log-in, when one is wanted
     std::string_view currentLine;   // the line being handled, for the SASL replies
+    bool relaymsgWanted = false;    // hub users are to speak under their own nicks where the server lets them
+    std::string relaySeparator;     // the server's separator while it lets them; empty: chat goes out as the bot's
+    std::size_t nickLength = kDefaultNickLength;  // the server's NICKLEN
+    // Relayed lines written and not yet seen back: the held forms, which
+    // hold today's line too, in the order the server answers them.
+    std::deque<std::string> awaitingEcho;
+    std::vector<std::string> refusedRelayNicks;   // in this session
+    LogLimiter relayLines{"IRCClient: relayed nicks refused"};
     LogLimiter kickLines{"IRCClient: kicks of the bot"};     // what a server can make us log again and again
     LogLimiter joinLines{"IRCClient: JOINs answered"};
     LogLimiter queueLines{"IRCClient: warnings of chat dropped from the queue"};

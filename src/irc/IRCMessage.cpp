@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "frame/printable.h"
+
 namespace {
 
 // The next space-separated word of line from at, moving at past it.
@@ -33,7 +35,7 @@ IRCMessage parseIRCMessage(std::string_view line) {
     IRCMessage message;
     std::size_t at = 0;
     if (!line.empty() && line[0] == '@')
-        nextWord(line, at);
+        message.tags = nextWord(line, at).substr(1);
     while (at < line.size() && line[at] == ' ')
         ++at;
     if (at < line.size() && line[at] == ':') {
@@ -53,6 +55,18 @@ IRCMessage parseIRCMessage(std::string_view line) {
         message.params[message.paramCount++] = nextWord(line, at);
     }
     return message;
+}
+
+std::optional<std::string_view> IRCMessage::tag(std::string_view key) const {
+    std::size_t at = 0;
+    while (at < tags.size()) {
+        const std::size_t end = std::min(tags.find(';', at), tags.size());
+        const std::string_view item = tags.substr(at, end - at);
+        if (item.compare(0, key.size(), key) == 0 && (item.size() == key.size() || item[key.size()] == '='))
+            return item.substr(std::min(item.size(), key.size() + 1));
+        at = end + 1;
+    }
+    return std::nullopt;
 }
 
 bool IRCMessage::is(std::string_view word) const {
@@ -97,11 +111,18 @@ std::string_view IRCMessage::param(std::size_t index) const {
 }
 
 std::string_view withoutPrefix(std::string_view line) {
-    if (line.empty() || line[0] != ':')
-        return line;
-    const std::size_t space = line.find(' ');
-    return space == std::string_view::npos ? line : line.substr(space + 1);
+    for (const char lead : {'@', ':'}) {
+        if (line.empty() || line[0] != lead)
+            continue;
+        const std::size_t space = line.find(' ');
+        if (space == std::string_view::npos)
+            return line;
+        line.remove_prefix(space + 1);
+    }
+    return line;
 }
+
+std::string quotedIrcLine(std::string_view line) { return "\"" + printable(withoutPrefix(line)) + "\""; }
 
 CaseMapping caseMappingNamed(std::string_view value) {
     if (value == "rfc1459")

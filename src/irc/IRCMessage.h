@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,7 @@ struct IRCMessage {
     // A command has at most 15 parameters; what follows the 14th is the last.
     static constexpr std::size_t kMaxParams = 15;
 
+    std::string_view tags;        // "a=b;c", without its '@'; empty when none
     std::string_view prefix;      // the sender, without its ':'; empty when none
     std::string_view command;     // "PRIVMSG", "KICK", "001", ...
     std::array<std::string_view, kMaxParams> params{};  // the trailing one without its ':'
@@ -39,14 +41,19 @@ struct IRCMessage {
     int number() const;
     // The parameter at index, or an empty text when there are fewer.
     std::string_view param(std::size_t index) const;
+    // The raw value of the message tag key (empty for a tag without one);
+    // nothing when the line has no such tag.
+    std::optional<std::string_view> tag(std::string_view key) const;
     std::string_view lastParam() const { return paramCount > 0 ? params[paramCount - 1] : std::string_view(); }
 };
 
-// Message tags ("@a=b ") are skipped; so are runs of spaces between words.
+// Runs of spaces between words are skipped.
 IRCMessage parseIRCMessage(std::string_view line);
 
 // The line without its ":prefix " (a line without a prefix stays whole).
 std::string_view withoutPrefix(std::string_view line);
+// The same, quoted and made printable for the log.
+std::string quotedIrcLine(std::string_view line);
 
 // How a server compares nicks and channel names (its CASEMAPPING): the
 // letters regardless of case, and with RFC 1459 also "[]\\~" the same as

@@ -206,8 +206,8 @@ void ChatClient::reportDropped() {
     dropped = 0;
 }
 
-void ChatClient::say(std::string_view text, bool action, LineKind kind) {
-    if (!side.is(LinkState::Down) && takeChat(text, action, kind))
+void ChatClient::say(std::string_view text, bool action, LineKind kind, const Attribution& who) {
+    if (!side.is(LinkState::Down) && takeChat(text, action, kind, who))
         return;
     ++dropped;
     if (side.is(LinkState::Down) || side.is(LinkState::LoggingIn))

@@ -55,6 +55,14 @@ struct DropCounts {
     unsigned long sideDown = 0;        // the side was down or logging in
 };
 
+// Whose words a line of the bot carries: the tag that begins it names them.
+// A side that can let people speak under their own names (IRC servers
+// with relayed nicks) says the rest of the line as theirs.
+struct Attribution {
+    std::string_view speaker;  // empty: the bot's own words
+    std::size_t tagBytes = 0;  // the bytes of the text the tag takes
+};
+
 // How a client names itself and its peer in the lines it logs.
 struct ClientNames {
     const char* client = "";     // begins the client's own lines: "IRCClient"
@@ -111,12 +119,15 @@ public:
     // then answers to people and notices of comings and goings, so that
     // neither can hold relayed chat back.
     enum LineKind : int { kChatLine = 0, kAnswerLine = 1, kNoticeLine = 2 };
-    // Says text in the channel or main chat as the bot. Dropped, and counted
-    // in one warning, while the side cannot take it.
-    void sendChat(std::string_view text, bool action = false) { say(text, action, kChatLine); }
+    // Says text in the channel or main chat as the bot, or in the name of
+    // who it attributes it to where the side can. Dropped, and counted in
+    // one warning, while the side cannot take it.
+    void sendChat(std::string_view text, bool action = false, const Attribution& who = Attribution()) {
+        say(text, action, kChatLine, who);
+    }
     // The same for a notice of the bot's own ("* alice joined the hub"),
     // which goes after the chat waiting.
-    void sendNotice(std::string_view text) { say(text, false, kNoticeLine); }
+    void sendNotice(std::string_view text) { say(text, false, kNoticeLine, Attribution()); }
     // Answers one user privately, in a few short lines; dropped while the
     // side is not in its channel.
     virtual void sendPrivate(std::string_view nick, const std::vector<std::string>& lines) = 0;
@@ -177,7 +188,7 @@ protected:
     virtual void onTick(Clock::time_point) {}
     virtual std::optional<Clock::duration> protocolWakeIn(Clock::time_point) const { return std::nullopt; }
     // Chat to say as the bot; false when the side cannot take it now.
-    virtual bool takeChat(std::string_view text, bool action, LineKind kind) = 0;
+    virtual bool takeChat(std::string_view text, bool action, LineKind kind, const Attribution& who) = 0;
     // The protocol's goodbye with reason; nothing when there is none to
     // say. A protocol without a quit says an empty message: what is queued
     // before it goes out, then the link closes.
@@ -227,7 +238,7 @@ protected:
     DropCounts drops;  // chat not delivered, by why (the queue's own drops apart)
 
 private:
-    void say(std::string_view text, bool action, LineKind kind);
+    void say(std::string_view text, bool action, LineKind kind, const Attribution& who);
     void startAttempt(Clock::time_point now);
     void openLink();
     void afterOpening(Connection::Opening opening);

@@ -87,7 +87,7 @@ void HubClient::startKeepAlive() {
 // message can join the others that waited. The relay cuts chat to the
 // room a message has; a text its escapes make heavier than that goes in
 // parts, cut at characters.
-bool HubClient::takeChat(std::string_view text, bool, LineKind kind) {
+bool HubClient::takeChat(std::string_view text, bool, LineKind kind, const Attribution&) {
     if (!side.is(LinkState::InChannel))
         return false;
     const Clock::time_point now = currentTime();

@@ -91,7 +91,7 @@ protected:
     std::string hubName;    // what the hub calls itself
 
 private:
-    bool takeChat(std::string_view text, bool action, LineKind kind) final;
+    bool takeChat(std::string_view text, bool action, LineKind kind, const Attribution& who) final;
     void onTick(Clock::time_point now) final;
     std::optional<Clock::duration> protocolWakeIn(Clock::time_point now) const final;
     void writePacedChat(Clock::time_point now);

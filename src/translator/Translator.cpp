@@ -4,6 +4,7 @@
 
 #include "frame/Log.h"
 #include "frame/printable.h"
+#include "frame/yesNo.h"
 #include "translator/stripIRCFormatting.h"
 #include "translator/utf8.h"
 
@@ -28,7 +29,11 @@ std::vector<std::string> splitNickList(const std::string& list) {
 
 }  // namespace
 
-void Translator::setConfig(const Config& config) { ignoredNicks = splitNickList(config.ignore_nicks); }
+void Translator::setConfig(const Config& config) {
+    ignoredNicks = splitNickList(config.ignore_nicks);
+    hubNickMarks.noHighlight = parseYesNo(config.irc.irc_nick_nohighlight).value_or(false);
+    hubNickMarks.colour = parseYesNo(config.irc.irc_nick_colors).value_or(false);
+}
 
 // Text is carried through C strings on some paths: a NUL would cut it. A
 // speaker is a name: a line break in it would break every line it tags.
@@ -46,13 +51,13 @@ bool Translator::IRCtoDC(const ChatMessage& chat, const ChatClient& irc, std::si
         return false;
     plainText.clear();
     appendWithoutFormatting(plainText, chat.text);
-    return chat.action ? splitTagged("* ", chat.speaker, " ", plainText, room, out)
-                       : splitTagged("<", chat.speaker, "> ", plainText, room, out);
+    return chat.action ? splitTagged("* ", chat.speaker, NickMarks(), " ", plainText, room, out)
+                       : splitTagged("<", chat.speaker, NickMarks(), "> ", plainText, room, out);
 }
 
 bool Translator::DCtoIRC(const ChatMessage& chat, const ChatClient& hub, std::size_t room,
                          std::vector<std::string>& out) const {
-    if (!crosses(chat, hub) || !splitTagged("<", chat.speaker, "> ", chat.text, room, out))
+    if (!crosses(chat, hub) || !splitTagged("<", chat.speaker, hubNickMarks, "> ", chat.text, room, out))
         return false;
     if (pieces.cutBytes > 0 && cutMessages.admits(Notice))
         logMessage(Notice, "Translator: " + std::to_string(pieces.cutBytes) + " bytes of a hub message from <" +
@@ -65,11 +70,11 @@ bool Translator::DCtoIRC(const ChatMessage& chat, const ChatClient& hub, std::si
 // speaker's tag; the last of a cut message says how much was left out. A
 // nick too long to leave room for text (no server allows one, but a peer
 // may send anything) is shortened in the tag, at a character boundary.
-bool Translator::splitTagged(const char* open, std::string_view speaker, const char* close, std::string_view text,
-                             std::size_t room, std::vector<std::string>& out) const {
+bool Translator::splitTagged(const char* open, std::string_view speaker, NickMarks marks, const char* close,
+                             std::string_view text, std::size_t room, std::vector<std::string>& out) const {
     room = std::max(room, 2 * kMinPieceBytes);
     scratch.assign(open);
-    scratch.append(utf8Prefix(speaker, room - kMinPieceBytes - 3));
+    appendMarkedNick(scratch, utf8Prefix(speaker, room - kMinPieceBytes - 3 - kMaxNickMarkBytes), marks);
     scratch += close;
     splitChat(text, scratch.size(), room, kMaxLinesPerHubMessage, pieces);
     if (pieces.pieces.empty())

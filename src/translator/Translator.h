@@ -2,7 +2,7 @@
 // chat is said on the hub by the bot as "<nick> text" ("* nick text" for an
 // action) without IRC's formatting; hub chat is said in the channel as
 // "<nick> text", one line per line of the message, cut to what an IRC line
-// holds. Speakers in ignore_nicks are not relayed. The sides take care of
+// holds, the nick marked as the operator chose. Speakers in ignore_nicks are not relayed. The sides take care of
 // their protocols: framing, escapes, character sets, the bot's echo.
 #pragma once
 
@@ -12,6 +12,7 @@
 #include "frame/Config.h"
 #include "frame/LogLimiter.h"
 #include "net/ChatClient.h"
+#include "translator/nickMarks.h"
 #include "translator/splitChat.h"
 
 class Translator {
@@ -36,15 +37,19 @@ public:
     // message ends with a marker saying how much was left out. False when it
     // does not cross; out is then untouched.
     bool DCtoIRC(const ChatMessage& chat, const ChatClient& hub, std::size_t room, std::vector<std::string>& out) const;
+    // The bytes of the speaker's tag that begin each text the last call
+    // gave.
+    std::size_t tagBytes() const { return scratch.size(); }
     // Whether what the speaker said or did may reach the other side or be
     // answered: a speaker that is a name, not in ignore_nicks.
     bool crosses(const ChatMessage& chat, const ChatClient& from) const;
 
 private:
-    bool splitTagged(const char* open, std::string_view speaker, const char* close, std::string_view text,
-                     std::size_t room, std::vector<std::string>& out) const;
+    bool splitTagged(const char* open, std::string_view speaker, NickMarks marks, const char* close,
+                     std::string_view text, std::size_t room, std::vector<std::string>& out) const;
 
     std::vector<std::string> ignoredNicks;  // speakers never relayed
+    NickMarks hubNickMarks;                 // how hub nicks read in the channel
     // Reused from message to message, so that relaying allocates nothing
     // once warm.
     mutable std::string scratch;

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 #include "Eventually.h"
@@ -17,6 +16,7 @@
 #include "NmdcUser.h"
 #include "ProcessRunner.h"
 #include "ScriptedHub.h"
+#include "SharedPeers.h"
 #include "TempDir.h"
 
 namespace {
@@ -50,14 +50,8 @@ protected:
     void SetUp() override {
         if (!NgircdRunner::available())
             GTEST_SKIP() << "ngircd is not installed";
-        if (real()) {
-            const std::string why = NmdcHubRunner::whyUnavailable(realKind(GetParam()));
-            if (!why.empty()) {
-                if (std::getenv("BRIVOX_REQUIRE_HUBS") != nullptr)
-                    FAIL() << why;
-                GTEST_SKIP() << why;
-            }
-        }
+        if (real())
+            SKIP_WITHOUT_SHARED_PEER(NmdcHubRunner::whyUnavailable(realKind(GetParam())));
         irc = std::make_unique<NgircdRunner>(false);
         alice = std::make_unique<IrcUser>(irc->port(), "alice");
         alice->join("#chat");

@@ -1,0 +1,140 @@
+#include "irc/CapNegotiation.h"
+
+#include <algorithm>
+
+#include "frame/printable.h"
+
+std::optional<std::string_view> capabilityValue(std::string_view capabilities, std::string_view name) {
+    std::size_t at = 0;
+    while (at < capabilities.size()) {
+        const std::size_t end = std::min(capabilities.find(' ', at), capabilities.size());
+        const std::string_view token = capabilities.substr(at, end - at);
+        if (token.compare(0, name.size(), name) == 0 && (token.size() == name.size() || token[name.size()] == '='))
+            return token.substr(std::min(token.size(), name.size() + 1));
+        at = end + 1;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+bool names(std::string_view list, std::string_view capability) { return capabilityValue(list, capability).has_value(); }
+
+}  // namespace
+
+CapNegotiation::CapNegotiation(std::optional<SaslLogin> login, bool relaymsg)
+    : sasl(std::move(login)), wantRelaymsg(relaymsg) {}
+
+bool CapNegotiation::handles(std::string_view command) const {
+    if (command == "CAP" || command == "410" || command == "421")
+        return true;
+    return sasl && (command == "001" || SaslLogin::handles(command));
+}
+
+CapNegotiation::Progress CapNegotiation::onMessage(const IRCMessage& message, std::string_view line,
+                                                   std::vector<std::string>& replies) {
+    if (step == Step::Done)
+        return Progress::Done;
+    if (message.is("CAP"))
+        return onCapabilities(message, line, replies);
+    if (message.command == "001") {
+        if (sasl)
+            return fail("the server welcomed us without a SASL log-in");
+        step = Step::Done;
+        return Progress::Done;
+    }
+    if (message.command == "410" || message.command == "421") {
+        if (sasl)
+            return fail("the server does not negotiate capabilities: " + quotedIrcLine(line));
+        relayWhy = "the server does not negotiate capabilities";
+        return end(replies);
+    }
+    if (step != Step::Authenticating)
+        return Progress::Continue;
+    const SaslLogin::Progress progress = sasl->onMessage(message, line, replies);
+    if (progress == SaslLogin::Progress::Failed)
+        return fail(sasl->failure());
+    return progress == SaslLogin::Progress::Done ? end(replies) : Progress::Continue;
+}
+
+// "CAP * LS * :a b" continues the list, "CAP * LS :c d" ends it; each REQ
+// is answered by an ACK or a NAK naming what it asked for.
+CapNegotiation::Progress CapNegotiation::onCapabilities(const IRCMessage& message, std::string_view line,
+                                                        std::vector<std::string>& replies) {
+    const std::string_view subcommand = message.param(1);
+    if (subcommand == "LS" && step == Step::Listing) {
+        if (offered.size() < kMaxCapabilityBytes) {
+            offered += offered.empty() ? "" : " ";
+            offered += message.lastParam();
+        } else {
+            capabilitiesCut = true;
+        }
+        const bool more = message.paramCount >= 4 && message.param(2) == "*";
+        return more ? Progress::Continue : onListEnd(replies);
+    }
+    if ((subcommand == "ACK" || subcommand == "NAK") && step == Step::Requesting)
+        return onAnswer(subcommand == "ACK", message.lastParam(), line, replies);
+    return Progress::Continue;
+}
+
+// Relayed nicks are asked for first, in a REQ of their own, so that a
+// refusal of them cannot take SASL with it.
+CapNegotiation::Progress CapNegotiation::onListEnd(std::vector<std::string>& replies) {
+    if (sasl)
+        if (const std::optional<std::string> why = sasl->unusableWith(offered, capabilitiesCut))
+            return fail(*why);
+    if (wantRelaymsg) {
+        if (!names(offered, kRelaymsg)) {
+            relayWhy = capabilitiesCut ? "the server's list of capabilities is longer than " +
+                                             std::to_string(kMaxCapabilityBytes) + " bytes, and " +
+                                             std::string(kRelaymsg) + " is not in the part kept"
+                                       : "the server does not offer " + std::string(kRelaymsg);
+        } else {
+            replies.push_back("CAP REQ :" + std::string(kRelaymsg) +
+                              (names(offered, kMessageTags) ? " " + std::string(kMessageTags) : std::string()));
+            ++unanswered;
+        }
+    }
+    if (sasl) {
+        replies.push_back("CAP REQ :sasl");
+        ++unanswered;
+    }
+    step = Step::Requesting;
+    return finishIfAnswered(replies);
+}
+
+CapNegotiation::Progress CapNegotiation::onAnswer(bool granted, std::string_view answered, std::string_view line,
+                                                  std::vector<std::string>& replies) {
+    --unanswered;
+    if (sasl && names(answered, "sasl")) {
+        if (!granted)
+            return fail("the server refused the sasl capability: " + quotedIrcLine(line));
+        replies.push_back(sasl->firstLine());
+        step = Step::Authenticating;
+        return Progress::Continue;
+    }
+    if (names(answered, kRelaymsg)) {
+        if (granted)
+            separators = std::string(capabilityValue(offered, kRelaymsg).value_or(std::string_view()));
+        else
+            relayWhy = "the server refused " + std::string(kRelaymsg) + ": " + quotedIrcLine(line);
+        if (granted && separators.empty())
+            relayWhy = "the server grants " + std::string(kRelaymsg) + " without naming a separator";
+    }
+    return finishIfAnswered(replies);
+}
+
+CapNegotiation::Progress CapNegotiation::finishIfAnswered(std::vector<std::string>& replies) {
+    return unanswered > 0 || step == Step::Authenticating ? Progress::Continue : end(replies);
+}
+
+CapNegotiation::Progress CapNegotiation::end(std::vector<std::string>& replies) {
+    replies.push_back("CAP END");
+    step = Step::Done;
+    return Progress::Done;
+}
+
+CapNegotiation::Progress CapNegotiation::fail(const std::string& reason) {
+    why = reason;
+    return Progress::Failed;
+}
