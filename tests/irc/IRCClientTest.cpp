@@ -4,6 +4,7 @@
 #include "LogCapture.h"
 #include "ScriptedIrcServer.h"
 #include "irc/IRCClient.h"
+#include "irc/relayedNick.h"
 #include "net/TlsSession.h"
 
 namespace {
@@ -447,4 +448,96 @@ TEST_F(IRCClientTest, SaslPlainLogsInBeforeTheWelcomeAndItsFailuresEndTheAttempt
     EXPECT_TRUE(loop.untilDown());
     EXPECT_TRUE(log.contains("failed: the server's list of capabilities is longer than 65536 bytes, and SASL is not "
                              "in the part kept\n"));
+}
+
+// Relayed nicks are asked for in a REQ of their own, so that a refusal
+// takes nothing from SASL, and asked for again at the next log-in. Granted,
+// each relayed line is answered in turn: seen back (not chat), or refused,
+// and then said in the bot's form: for that nick (a refused nick) or for
+// all (no rights). Another relay's lines are chat like anyone's.
+TEST_F(IRCClientTest, RelayedNicksAreAskedForApartAndWhatTheServerRefusesGoesOutAsTheBots) {
+    LogCapture log;
+    IRCConfig config = settings();
+    config.irc_sasl_user = "bridge";
+    config.irc_sasl_password = "pw";
+    config.irc_relaymsg = "yes";
+    config.irc_line_interval = 0;
+    client.setConfig(config);
+    client.setReconnectDelays(std::chrono::seconds(1), std::chrono::seconds(1));
+    const auto settle = [&] { loop.runUntil([&] { return false; }, std::chrono::milliseconds(100)); };
+    const auto logIn = [&](const std::string& relayAnswer) {
+        ASSERT_TRUE(loop.runUntil([&] { return client.linkOpen(); }, std::chrono::seconds(5)));
+        server.accept();
+        for (const char* line : {"CAP LS 302", "NICK brivox", "USER brivox 0 * :brivox gate bot"})
+            EXPECT_EQ(server.readLine(), line);
+        server.sendLine(":irc.scripted CAP * LS :draft/relaymsg=/+ message-tags sasl");
+        settle();
+        EXPECT_EQ(server.readLine(), "CAP REQ :draft/relaymsg message-tags");
+        EXPECT_EQ(server.readLine(), "CAP REQ :sasl");
+        server.sendLine(":irc.scripted CAP * " + relayAnswer + " :draft/relaymsg message-tags");
+        server.sendLine(":irc.scripted CAP * ACK :sasl");
+        settle();
+        EXPECT_EQ(server.readLine(), "AUTHENTICATE PLAIN");
+        server.sendLine("AUTHENTICATE +");
+        settle();
+        server.readLine();
+        server.sendLine(":irc.scripted 903 brivox :SASL authentication successful");
+        settle();
+        EXPECT_EQ(server.readLine(), "CAP END");
+        server.sendLine(":irc.scripted 001 brivox :Welcome");
+        server.sendLine(":irc.scripted 005 brivox NICKLEN=12 :are supported by this server");
+        settle();
+        server.confirmJoin("brivox");
+        ASSERT_TRUE(loop.untilUp());
+    };
+    const auto relay = [&](const std::string& speaker, const std::string& text) {
+        const std::string tagged = "<" + speaker + "> " + text;
+        client.sendChat(tagged, false, Attribution{speaker, speaker.size() + 3});
+        settle();
+    };
+
+    logIn("NAK");
+    EXPECT_TRUE(log.contains("hub chat goes out as the bot's until the next log-in: the server refused "
+                             "draft/relaymsg: \"CAP * NAK :draft/relaymsg message-tags\"\n"));
+    relay("carol", "hi");
+    EXPECT_EQ(server.readLine(), "PRIVMSG #chat :<carol> hi");
+    client.close();
+
+    logIn("ACK");
+    relay("carol", "one");
+    relay("carol", "/me is not an action here");
+    relay("averyverylongnick", "two");
+    relay("dave", "three");
+    EXPECT_EQ(server.readLine(), "RELAYMSG #chat carol/dc :one");
+    EXPECT_EQ(server.readLine(), "RELAYMSG #chat carol/dc :/me is not an action here");
+    EXPECT_EQ(server.readLine(), "RELAYMSG #chat averyvery/dc :two");
+    EXPECT_EQ(server.readLine(), "RELAYMSG #chat dave/dc :three");
+    for (const char* answer : {"@draft/relaymsg=brivox :carol/dc!~u@h PRIVMSG #chat :one",
+                               "@draft/relaymsg=brivox :carol/dc!~u@h PRIVMSG #chat :/me is not an action here",
+                               ":irc.scripted FAIL RELAYMSG INVALID_NICK :Invalid nickname",
+                               "@draft/relaymsg=otherbot :eve/tg!~u@h PRIVMSG #chat :from elsewhere",
+                               ":irc.scripted FAIL RELAYMSG PRIVS_NEEDED :You cannot relay messages to this channel"})
+        server.sendLine(answer);
+    settle();
+    EXPECT_EQ(server.readLine(), "PRIVMSG #chat :<averyverylongnick> two");
+    EXPECT_EQ(server.readLine(), "PRIVMSG #chat :<dave> three");
+    EXPECT_EQ(loop.chat, std::vector<std::string>{"eve/tg: from elsewhere"});
+    relay("carol", "four");
+    EXPECT_EQ(server.readLine(), "PRIVMSG #chat :<carol> four");
+    EXPECT_TRUE(log.contains("the server refused the relayed nick \"averyvery/dc\""));
+    EXPECT_TRUE(log.contains("hub chat goes out as the bot's until the next log-in: the server refused a relayed "
+                             "line: \"FAIL RELAYMSG PRIVS_NEEDED :You cannot relay messages to this channel\"\n"));
+}
+
+// What no nick may hold becomes '_', as does a first byte that reads as a
+// channel or a mode; the nick is cut to the server's length at a
+// character's end, keeping one character however long the suffix.
+TEST(RelayedNick, HoldsOnlyWhatANickMayAndFitsTheServersLength) {
+    EXPECT_EQ(relayedNick("carol", "/", "dc", 30), "carol/dc");
+    EXPECT_EQ(relayedNick("a b,c*d?e.f!g@h:i\x01j", "/", "dc", 30), "a_b_c_d_e_f_g_h_i_j/dc");
+    EXPECT_EQ(relayedNick("#ops", "/", "dc", 30), "_ops/dc");
+    EXPECT_EQ(relayedNick("-x", "/", "", 30), "_x/");
+    EXPECT_EQ(relayedNick("", "/", "dc", 30), "_/dc");
+    EXPECT_EQ(relayedNick("J\xc3\xa9r\xc3\xb4me", "/", "dc", 6), "J\xc3\xa9/dc");
+    EXPECT_EQ(relayedNick("\xc3\xa9t\xc3\xa9", "/", "longsuffix", 4), "\xc3\xa9/longsuffix");
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "dc/DCClient.h"
 #include "irc/IRCClient.h"
 #include "translator/Translator.h"
@@ -119,4 +121,39 @@ TEST_F(TranslatorTest, LongHubMessagesBecomeAtMostTenPiecesThatFitTheRoom) {
     ASSERT_TRUE(translator.DCtoIRC({std::string(80, 'n'), shortLine, false}, hub, 0, lines));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].substr(lines[0].size() - shortLine.size()), shortLine);
+}
+
+// Marked nicks: a zero-width space after the first character (never inside
+// one), a colour the same nick always gets and nicks spread over; the text
+// and the hub side untouched, and the marks counted once against the room.
+TEST_F(TranslatorTest, HubNicksAreMarkedAsConfiguredAndTheTextIsLeftAlone) {
+    Config config;
+    config.irc.irc_nick_nohighlight = "yes";
+    config.irc.irc_nick_colors = "yes";
+    translator.setConfig(config);
+    const auto colour = [](const std::string& nick) {
+        const int number = nickColour(nick);
+        return std::string("\x03") + static_cast<char>('0' + number / 10) + static_cast<char>('0' + number % 10);
+    };
+    EXPECT_EQ(toIrc("carol", "hi carol"), "<" + colour("carol") + "c\xe2\x80\x8b" "arol\x03> hi carol");
+    EXPECT_EQ(toIrc("\xc3\x89t\xc3\xa9", "x"), "<" + colour("\xc3\x89t\xc3\xa9") + "\xc3\x89\xe2\x80\x8bt\xc3\xa9\x03> x");
+    EXPECT_EQ(toIrc("c", "x"), "<" + colour("c") + "c\x03> x");
+    EXPECT_EQ(toHub("carol", "hi"), "<carol> hi");
+    std::set<int> colours;
+    for (int i = 0; i < 40; ++i)
+        colours.insert(nickColour("user" + std::to_string(i)));
+    EXPECT_GE(colours.size(), 8u);
+    EXPECT_EQ(nickColour("carol"), nickColour(std::string("carol")));
+
+    std::vector<std::string> lines;
+    ASSERT_TRUE(translator.DCtoIRC({"carol", std::string(300, 'w'), false}, hub, 130, lines));
+    const std::size_t tag = std::string("<" + colour("carol") + "c\xe2\x80\x8b" "arol\x03> ").size();
+    EXPECT_EQ(translator.tagBytes(), tag);
+    std::size_t carried = 0;
+    for (const std::string& line : lines) {
+        EXPECT_LE(line.size(), 130u);
+        carried += line.size() - tag;
+    }
+    EXPECT_EQ(carried, 300u);
+    EXPECT_EQ(lines.size(), 3u);
 }
