@@ -1,19 +1,9 @@
 #include "irc/CapNegotiation.h"
 
-#include <algorithm>
-
 #include "frame/printable.h"
 
 std::optional<std::string_view> capabilityValue(std::string_view capabilities, std::string_view name) {
-    std::size_t at = 0;
-    while (at < capabilities.size()) {
-        const std::size_t end = std::min(capabilities.find(' ', at), capabilities.size());
-        const std::string_view token = capabilities.substr(at, end - at);
-        if (token.compare(0, name.size(), name) == 0 && (token.size() == name.size() || token[name.size()] == '='))
-            return token.substr(std::min(token.size(), name.size() + 1));
-        at = end + 1;
-    }
-    return std::nullopt;
+    return listedValue(capabilities, ' ', name);
 }
 
 namespace {
@@ -40,14 +30,12 @@ CapNegotiation::Progress CapNegotiation::onMessage(const IRCMessage& message, st
     if (message.command == "001") {
         if (sasl)
             return fail("the server welcomed us without a SASL log-in");
-        step = Step::Done;
-        return Progress::Done;
+        return giveUpOn("the server welcomed us without negotiating capabilities");
     }
     if (message.command == "410" || message.command == "421") {
         if (sasl)
             return fail("the server does not negotiate capabilities: " + quotedIrcLine(line));
-        relayWhy = "the server does not negotiate capabilities";
-        return end(replies);
+        return giveUpOn("the server does not negotiate capabilities: " + quotedIrcLine(line));
     }
     if (step != Step::Authenticating)
         return Progress::Continue;
@@ -130,6 +118,14 @@ CapNegotiation::Progress CapNegotiation::finishIfAnswered(std::vector<std::strin
 
 CapNegotiation::Progress CapNegotiation::end(std::vector<std::string>& replies) {
     replies.push_back("CAP END");
+    step = Step::Done;
+    return Progress::Done;
+}
+
+// A server that ignores or refuses CAP registers us without: there is
+// nothing to end.
+CapNegotiation::Progress CapNegotiation::giveUpOn(const std::string& reason) {
+    relayWhy = reason;
     step = Step::Done;
     return Progress::Done;
 }

@@ -57,6 +57,7 @@ private:
     Progress onAnswer(bool granted, std::string_view names, std::string_view line, std::vector<std::string>& replies);
     Progress finishIfAnswered(std::vector<std::string>& replies);
     Progress end(std::vector<std::string>& replies);
+    Progress giveUpOn(const std::string& reason);
     Progress fail(const std::string& reason);
 
     std::optional<SaslLogin> sasl;

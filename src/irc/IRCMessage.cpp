@@ -57,11 +57,13 @@ IRCMessage parseIRCMessage(std::string_view line) {
     return message;
 }
 
-std::optional<std::string_view> IRCMessage::tag(std::string_view key) const {
+std::optional<std::string_view> IRCMessage::tag(std::string_view key) const { return listedValue(tags, ';', key); }
+
+std::optional<std::string_view> listedValue(std::string_view list, char separator, std::string_view key) {
     std::size_t at = 0;
-    while (at < tags.size()) {
-        const std::size_t end = std::min(tags.find(';', at), tags.size());
-        const std::string_view item = tags.substr(at, end - at);
+    while (at < list.size()) {
+        const std::size_t end = std::min(list.find(separator, at), list.size());
+        const std::string_view item = list.substr(at, end - at);
         if (item.compare(0, key.size(), key) == 0 && (item.size() == key.size() || item[key.size()] == '='))
             return item.substr(std::min(item.size(), key.size() + 1));
         at = end + 1;

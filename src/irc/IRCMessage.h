@@ -50,6 +50,11 @@ struct IRCMessage {
 // Runs of spaces between words are skipped.
 IRCMessage parseIRCMessage(std::string_view line);
 
+// The value of key in a list of "key" and "key=value" items separated by
+// separator (message tags, capabilities): empty for an item without a
+// value, nothing when the list lacks key.
+std::optional<std::string_view> listedValue(std::string_view list, char separator, std::string_view key);
+
 // The line without its ":prefix " (a line without a prefix stays whole).
 std::string_view withoutPrefix(std::string_view line);
 // The same, quoted and made printable for the log.

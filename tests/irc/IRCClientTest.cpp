@@ -527,6 +527,18 @@ TEST_F(IRCClientTest, RelayedNicksAreAskedForApartAndWhatTheServerRefusesGoesOut
     EXPECT_TRUE(log.contains("the server refused the relayed nick \"averyvery/dc\""));
     EXPECT_TRUE(log.contains("hub chat goes out as the bot's until the next log-in: the server refused a relayed "
                              "line: \"FAIL RELAYMSG PRIVS_NEEDED :You cannot relay messages to this channel\"\n"));
+    client.close();
+
+    // A server that knows no CAP registers the bot all the same.
+    config.irc_sasl_user.clear();
+    config.irc_sasl_password.clear();
+    client.setConfig(config);
+    ASSERT_TRUE(loop.runUntil([&] { return client.linkOpen(); }, std::chrono::seconds(5)));
+    server.accept();
+    EXPECT_EQ(server.readLine(), "CAP LS 302");
+    server.sendLine(":irc.scripted 421 * CAP :Unknown command");
+    enterChannel();
+    EXPECT_TRUE(log.contains("until the next log-in: the server does not negotiate capabilities"));
 }
 
 // What no nick may hold becomes '_', as does a first byte that reads as a
