@@ -6,7 +6,6 @@
 #include "frame/Log.h"
 #include "frame/printable.h"
 #include "frame/yesNo.h"
-#include "irc/relayedNick.h"
 #include "translator/utf8.h"
 
 namespace {
@@ -58,6 +57,7 @@ void IRCClient::setConfig(const IRCConfig& config) {
     configuredNick = config.irc_nick;
     privmsgHead = "PRIVMSG " + settings.irc_channel + " :";
     relaymsgWanted = parseYesNo(config.irc_relaymsg).value_or(false);
+    relayed.setSuffix(config.irc_relaymsg_suffix);
     setServer(config.irc_server, config.irc_port,
               tlsSettingsFrom(config.irc_tls, config.irc_tls_verify, config.irc_server, config.irc_tls_cert));
     resetPacer();
@@ -83,10 +83,7 @@ void IRCClient::onAttemptStart() {
     if (sasl || relaymsgWanted)
         caps.emplace(std::move(sasl), relaymsgWanted);
     // Relayed nicks are asked for again at every log-in.
-    relaySeparator.clear();
-    nickLength = kDefaultNickLength;
-    awaitingEcho.clear();
-    refusedRelayNicks.clear();
+    relayed.startOver();
 }
 
 void IRCClient::onLinkOpen() {
@@ -118,11 +115,9 @@ bool IRCClient::onMessage(const std::string& line, ChatMessage& chat) {
     if (dispatch(std::begin(sessionHandlers), std::end(sessionHandlers), message) || presence)
         return presence;
     if (message.is("PRIVMSG")) {
-        if (!isOurRelayedEcho(message))
+        if (!isOurRelayedLine(message))
             return readChat(message, chat);
-        // The server answers each relayed line in turn: with it, or a FAIL.
-        if (!awaitingEcho.empty())
-            awaitingEcho.pop_front();
+        relayed.answered();
         return false;
     }
     if (awaitsJoinAnswer() && isErrorReply(message.command) && isOurChannel(message.param(1)))
@@ -247,12 +242,9 @@ void IRCClient::noteCapabilities() {
                                " accepted");
     if (!relaymsgWanted)
         return;
-    const std::string& separators = caps->relaySeparators();
-    relaySeparator = separators.substr(0, utf8CharacterLength(separators));
-    if (!relaySeparator.empty())
+    if (relayed.grant(caps->relaySeparators()))
         logMessage(Notice, "IRCClient: the server lets hub users speak under their own nicks, as \"" +
-                               relayedNick("carol", relaySeparator, settings.irc_relaymsg_suffix, nickLength) +
-                               "\" for carol");
+                               relayed.nickOf("carol") + "\" for carol");
     else if (relayLines.admits(Warning))
         logMessage(Warning, "IRCClient: hub chat goes out as the bot's until the next log-in: " + caps->relayRefusal());
 }
@@ -304,8 +296,7 @@ void IRCClient::onSupport(const IRCMessage& message) {
         if (token.compare(0, caseToken.size(), caseToken) == 0)
             view.caseMapping = caseMappingNamed(token.substr(caseToken.size()));
         else if (token.compare(0, nickToken.size(), nickToken) == 0)
-            nickLength = std::clamp<std::size_t>(parseInt32(std::string(token.substr(nickToken.size()))), 1,
-                                                 kDefaultNickLength);
+            relayed.setNickLength(parseInt32(std::string(token.substr(nickToken.size()))));
     }
 }
 
@@ -393,10 +384,9 @@ void IRCClient::leaveChannel() {
 std::size_t IRCClient::discardQueuedLines() { return pacer.discardAll(); }
 
 // Chat waits in the queue during the log-in and goes out, paced, once we
-// are in the channel. A line someone else said is held, when relayed nicks
-// are wanted, as today's line followed by a NUL, where the text begins
-// after its tag, a NUL and the speaker: whether it goes out in the
-// speaker's name is decided when it goes.
+// are in the channel. With relayed nicks wanted, a line someone else said
+// waits held: whether it goes out in the speaker's name is decided when it
+// goes.
 bool IRCClient::takeChat(std::string_view text, bool action, LineKind kind, const Attribution& who) {
     if (side.is(LinkState::OutOfChannel))
         return false;
@@ -417,10 +407,7 @@ bool IRCClient::takeChat(std::string_view text, bool action, LineKind kind, cons
     if (action)
         outgoing += '\x01';
     if (relaymsgWanted && !who.speaker.empty()) {
-        outgoing += '\0';
-        outgoing += std::to_string(textStart);
-        outgoing += '\0';
-        outgoing.append(who.speaker);
+        RelayedNicks::hold(outgoing, textStart, who.speaker);
         pacer.push(outgoing, currentTime(), kind);
         if (side.is(LinkState::InChannel))
             writePacedLines();
@@ -485,8 +472,8 @@ void IRCClient::onTick(Clock::time_point now) {
 void IRCClient::writePacedLines() {
     std::string line;
     while (connection.isConnected() && pacer.popReady(currentTime(), line)) {
-        if (const std::optional<HeldChat> held = readHeld(line))
-            writeRelayable(line, *held);
+        if (const std::optional<RelayedNicks::Held> held = RelayedNicks::readHeld(line))
+            writeHeld(line, *held);
         else
             connection.writeMessage(line);
     }
@@ -494,99 +481,33 @@ void IRCClient::writePacedLines() {
 }
 
 // A held line goes out in its speaker's name while the server lets it,
-// else as the bot's line it holds.
-void IRCClient::writeRelayable(const std::string& stored, const HeldChat& held) {
-    const std::string relayLine = relayLineFor(held);
-    if (relayLine.empty()) {
+// else as the bot's line it holds. Others receive a relayed line as
+// ":nick!user@host PRIVMSG <channel> :text", with our host.
+void IRCClient::writeHeld(const std::string& stored, const RelayedNicks::Held& held) {
+    const std::size_t hostBytes = ownUserHost.empty() ? kLongHostBytes : ownUserHost.size() - ownUserHost.find('@') - 1;
+    const std::size_t receivedHead = 1 + 1 + kLongUserBytes + 1 + hostBytes + 1 + privmsgHead.size();
+    const std::string line = relayed.lineFor(held, settings.irc_channel, receivedHead, view.caseMapping);
+    if (line.empty()) {
         connection.writeMessage(std::string(held.line));
         return;
     }
-    connection.writeMessage(relayLine);
-    if (awaitingEcho.size() == kMaxAwaitingEcho)
-        awaitingEcho.pop_front();
-    awaitingEcho.push_back(stored);
+    connection.writeMessage(line);
+    relayed.sent(stored);
 }
 
-std::optional<IRCClient::HeldChat> IRCClient::readHeld(std::string_view stored) {
-    const std::size_t lineEnd = stored.find('\0');
-    const std::size_t speakerAt = stored.find('\0', lineEnd + 1);
-    if (speakerAt == std::string_view::npos)
-        return std::nullopt;
-    const std::string start(stored.substr(lineEnd + 1, speakerAt - lineEnd - 1));
-    return HeldChat{stored.substr(0, lineEnd), std::min<std::size_t>(parseInt32(start), lineEnd),
-                    stored.substr(speakerAt + 1)};
-}
-
-std::string IRCClient::relayedNickOf(const HeldChat& held) const {
-    return relayedNick(held.speaker, relaySeparator, settings.irc_relaymsg_suffix, nickLength);
-}
-
-// "RELAYMSG #chat carol/dc :text", or nothing when relayed nicks are off,
-// this one was refused, or the line would not fit as others receive it:
-// ":carol/dc!user@host PRIVMSG #chat :text", the host being ours.
-std::string IRCClient::relayLineFor(const HeldChat& held) const {
-    if (relaySeparator.empty())
-        return std::string();
-    const std::string nick = relayedNickOf(held);
-    if (relayedNickRefused(nick))
-        return std::string();
-    const bool action = held.line.compare(privmsgHead.size(), 1, "\x01") == 0;
-    std::string line = "RELAYMSG " + settings.irc_channel + " " + nick + " :" + (action ? "\x01" "ACTION " : "");
-    line.append(held.line.substr(held.textStart));
-    const std::size_t hostBytes = ownUserHost.empty() ? kLongHostBytes : ownUserHost.size() - ownUserHost.find('@') - 1;
-    const std::size_t received = 1 + nick.size() + 1 + kLongUserBytes + 1 + hostBytes + 1 + privmsgHead.size() +
-                                 (line.size() - line.find(" :") - 2);
-    return line.size() <= kMaxIrcLineBody && received <= kMaxIrcLineBody ? line : std::string();
-}
-
-bool IRCClient::isOurRelayedEcho(const IRCMessage& message) const {
+// The server sends each relayed line of ours back to us too, tagged with
+// our nick.
+bool IRCClient::isOurRelayedLine(const IRCMessage& message) const {
     const std::optional<std::string_view> relayedBy = message.tag(CapNegotiation::kRelaymsg);
     return relayedBy && isUs(*relayedBy);
 }
 
-bool IRCClient::relayedNickRefused(std::string_view nick) const {
-    return std::any_of(refusedRelayNicks.begin(), refusedRelayNicks.end(),
-                       [&](const std::string& refused) { return sameNick(refused, nick); });
-}
-
-// "FAIL RELAYMSG <code> ... :text" answers the oldest relayed line not yet
-// seen back, which then goes out as the bot's. A refused nick, or a blank
-// line, concerns that nick or line; anything else (no rights in the
-// channel, relaying off on the server) all relayed lines until the next
-// log-in.
+// A relayed line the server refused goes out as the bot's.
 void IRCClient::onFail(const IRCMessage& message) {
     if (message.param(0) != "RELAYMSG")
         return;
-    std::string refused;
-    if (!awaitingEcho.empty()) {
-        refused = std::move(awaitingEcho.front());
-        awaitingEcho.pop_front();
-    }
-    const std::optional<HeldChat> held = readHeld(refused);
-    const std::string_view code = message.param(1);
-    if (code == "INVALID_NICK" || code == "BANNED") {
-        if (held)
-            refuseRelayedNick(relayedNickOf(*held));
-    } else if (code != "BLANK_MSG" && !relaySeparator.empty()) {
-        relaySeparator.clear();
-        if (relayLines.admits(Warning))
-            logMessage(Warning, "IRCClient: hub chat goes out as the bot's until the next log-in: the server refused "
-                                "a relayed line: " + quotedIrcLine(currentLine));
-    }
-    if (held)
-        connection.writeMessage(std::string(held->line));
-}
-
-void IRCClient::refuseRelayedNick(const std::string& nick) {
-    if (relayedNickRefused(nick))
-        return;
-    if (refusedRelayNicks.size() == kMaxRefusedRelayNicks)
-        refusedRelayNicks.erase(refusedRelayNicks.begin());
-    refusedRelayNicks.push_back(nick);
-    if (relayLines.admits(Warning))
-        logMessage(Warning, "IRCClient: the server refused the relayed nick \"" + printable(nick) +
-                                "\"; that user's chat goes out as the bot's until the next log-in: " +
-                                quotedIrcLine(currentLine));
+    if (const std::optional<std::string> line = relayed.refused(message, currentLine, view.caseMapping))
+        connection.writeMessage(*line);
 }
 
 // A burst that overflows the queue, or outstays its age, is told in one
@@ -617,7 +538,7 @@ std::optional<std::string> IRCClient::goodbye(const std::string& reason) const {
 
 void IRCClient::onLinkLost() {
     channelMembers.clear();
-    awaitingEcho.clear();
+    relayed.linkLost();
     drops.sideDown += pacer.queuedLines();
     const std::size_t waiting = discardQueuedLines();
     if (waiting > 0)

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <chrono>
-#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "irc/IRCMessage.h"
 #include "net/LinePacer.h"
 #include "irc/CapNegotiation.h"
+#include "irc/RelayedNicks.h"
 #include "net/ChatClient.h"
 
 class IRCClient : public ChatClient {
@@ -32,15 +32,6 @@ public:
     // long: the usual limits for an ident and a host name.
     static constexpr std::size_t kLongUserBytes = 10;
     static constexpr std::size_t kLongHostBytes = 63;
-    // Relayed lines sent and not yet seen back, kept for a server that
-    // refuses them after the fact; a server that never echoes cannot make
-    // them many.
-    static constexpr std::size_t kMaxAwaitingEcho = 64;
-    // Relayed nicks the server refused in this session, kept so that their
-    // next lines go out as the bot's at once.
-    static constexpr std::size_t kMaxRefusedRelayNicks = 256;
-    // A nick length for a server that names none.
-    static constexpr std::size_t kDefaultNickLength = 64;
 
     IRCClient();
     ~IRCClient() override;
@@ -84,19 +75,8 @@ private:
     void followCaps(const IRCMessage& message, std::string_view line);
     void noteCapabilities();
     void onFail(const IRCMessage& message);
-    bool isOurRelayedEcho(const IRCMessage& message) const;
-    // A line someone else said, as held in the queue until it goes.
-    struct HeldChat {
-        std::string_view line;    // the line as the bot says it
-        std::size_t textStart;    // where the text begins in it, after the speaker's tag
-        std::string_view speaker;
-    };
-    static std::optional<HeldChat> readHeld(std::string_view stored);
-    void writeRelayable(const std::string& stored, const HeldChat& held);
-    std::string relayLineFor(const HeldChat& held) const;
-    std::string relayedNickOf(const HeldChat& held) const;
-    bool relayedNickRefused(std::string_view nick) const;
-    void refuseRelayedNick(const std::string& nick);
+    bool isOurRelayedLine(const IRCMessage& message) const;
+    void writeHeld(const std::string& stored, const RelayedNicks::Held& held);
     void onPing(const IRCMessage& message);
     void onWelcome(const IRCMessage& message);
     void onNickInUse(const IRCMessage& message);
@@ -136,13 +116,8 @@ private:
     std::optional<CapNegotiation> caps;  // the capability negotiation of this log-in, when one is wanted
     std::string_view currentLine;   // the line being handled, for the SASL replies
     bool relaymsgWanted = false;    // hub users are to speak under their own nicks where the server lets them
-    std::string relaySeparator;     // the server's separator while it lets them; empty: chat goes out as the bot's
-    std::size_t nickLength = kDefaultNickLength;  // the server's NICKLEN
-    // Relayed lines written and not yet seen back: the held forms, which
-    // hold today's line too, in the order the server answers them.
-    std::deque<std::string> awaitingEcho;
-    std::vector<std::string> refusedRelayNicks;   // in this session
-    LogLimiter relayLines{"IRCClient: relayed nicks refused"};
+    RelayedNicks relayed;           // ... and whether it does
+    LogLimiter relayLines{"IRCClient: relayed nicks not granted"};
     LogLimiter kickLines{"IRCClient: kicks of the bot"};     // what a server can make us log again and again
     LogLimiter joinLines{"IRCClient: JOINs answered"};
     LogLimiter queueLines{"IRCClient: warnings of chat dropped from the queue"};
