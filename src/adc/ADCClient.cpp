@@ -302,7 +302,7 @@ std::size_t ADCClient::chatWeight(std::string_view text) const { return adcEscap
 
 // One message of the bot, in as few lines as the hub takes: a line that
 // would be too long is sent in parts, at line ends where it can be.
-void ADCClient::writeChat(const std::string& chatText) {
+void ADCClient::writeChat(std::string_view chatText) {
     const std::string safe = hubChatText(chatText, fourByteCharacters);
     const std::size_t room = kMaxLineBytes - kChatHeadBytes;
     std::string message;

@@ -38,7 +38,7 @@ private:
     void onAttemptStart() override;
     void onLinkOpen() override;
     bool onMessage(const std::string& line, ChatMessage& chat) override;
-    void writeChat(const std::string& text) override;
+    void writeChat(std::string_view text) override;
     // A message goes as one line the hub takes: escaped, under its limit
     // (a leading command character doubled).
     std::size_t chatWeight(std::string_view text) const override;

@@ -6,6 +6,7 @@
 #include "dc/lockToKey.h"
 #include "dc/nmdcEscapes.h"
 #include "frame/Log.h"
+#include "frame/findAny.h"
 #include "frame/printable.h"
 #include "translator/utf8.h"
 
@@ -23,6 +24,8 @@ const char kSupports[] = "$Supports NoGetINFO NoHello";
 
 // "DClient" is how the resolver's line has always named this client.
 const ClientNames kHubNames{"DCClient", "DClient::Connect()", "DC++", "hub", "dc_tls_verify"};
+
+constexpr ByteSet kNickBreakerSet{kNmdcNickBreakers};
 
 // Called many times on every hub message: the prefix's length is known
 // where it is written.
@@ -113,12 +116,15 @@ void DCClient::onClosedDuringLogIn() {
 
 bool DCClient::onMessage(const std::string& command, ChatMessage& chat) {
     noteActivity();
-    // A hub that is full or sends us elsewhere closes the link next.
-    if ((startsWith(command, "$HubIsFull") || startsWith(command, "$ForceMove")) && hubNotices.admits(Warning))
-        logMessage(Warning, "DCClient: the hub says \"" + printable(command) + "\"");
-    noteHubName(command);
-    if (readPresence(command, chat))
-        return true;
+    // Most of what a hub sends is main chat, which none of these concern.
+    if (!command.empty() && command[0] == '$') {
+        // A hub that is full or sends us elsewhere closes the link next.
+        if ((startsWith(command, "$HubIsFull") || startsWith(command, "$ForceMove")) && hubNotices.admits(Warning))
+            logMessage(Warning, "DCClient: the hub says \"" + printable(command) + "\"");
+        noteHubName(command);
+        if (readPresence(command, chat))
+            return true;
+    }
     if (side.is(LinkState::LoggingIn)) {
         followLogIn(command);
         return false;
@@ -318,7 +324,7 @@ std::string DCClient::myInfo() const {
 bool DCClient::readChat(const std::string& command, ChatMessage& chat) {
     if (command.size() < 4 || !isNmdcChatLine(command))
         return false;
-    const std::size_t nickEnd = command.find_first_of(kNmdcNickBreakers, 1);
+    const std::size_t nickEnd = findAny(command, kNickBreakerSet, 1);
     if (nickEnd == 1 || nickEnd == std::string::npos || command.compare(nickEnd, 2, "> ") != 0)
         return false;
     const std::string_view line(command);
@@ -371,7 +377,7 @@ std::size_t DCClient::chatWeight(std::string_view text) const {
 }
 
 // A text of several lines is one message, as DC clients send them.
-void DCClient::writeChat(const std::string& text) {
+void DCClient::writeChat(std::string_view text) {
     outgoing.assign("<");
     outgoing += settings.dc_nick;
     outgoing += "> ";

@@ -47,7 +47,7 @@ private:
     void onLinkOpen() override;
     void onClosedDuringLogIn() override;
     bool onMessage(const std::string& command, ChatMessage& chat) override;
-    void writeChat(const std::string& text) override;
+    void writeChat(std::string_view text) override;
     std::size_t chatWeight(std::string_view text) const override;
     void writePrivate(std::string_view nick, const std::string& text) override;
     std::optional<std::string> goodbye(const std::string& reason) const override;

@@ -50,7 +50,7 @@ public:
 
 private:
     struct Handler {
-        const char* command;
+        std::string_view command;
         void (IRCClient::*handle)(const IRCMessage& message);
     };
     static const Handler registrationHandlers[];

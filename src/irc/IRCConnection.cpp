@@ -1,6 +1,7 @@
 #include "irc/IRCConnection.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "frame/Log.h"
 #include "frame/LogLimiter.h"
@@ -66,7 +67,8 @@ bool IRCConnection::writeMessage(const std::string& message) {
         return false;
     // Most lines need no cleaning and go into the buffer without a copy.
     const bool needsCleaning = message.size() > kMaxIrcLineBody ||
-                               std::any_of(message.begin(), message.end(), [](char c) { return c == '\r' || c == '\n'; });
+                               std::memchr(message.data(), '\r', message.size()) != nullptr ||
+                               std::memchr(message.data(), '\n', message.size()) != nullptr;
     const std::string cleaned = needsCleaning ? cleanIRCLine(message) : std::string();
     const std::string& line = needsCleaning ? cleaned : message;
     outbuf.append(line);

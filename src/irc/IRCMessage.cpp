@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "frame/findAny.h"
 #include "frame/printable.h"
 
 namespace {
@@ -27,7 +28,13 @@ char lower(char c, CaseMapping mapping) {
 
 // A nick or user of a prefix: not empty, no ':' or '!' (a host may hold a
 // ':', as an IPv6 address does).
-bool isPrefixWord(std::string_view word) { return !word.empty() && word.find_first_of(":!") == std::string_view::npos; }
+// What ends the nick of a prefix, and what a nick or user of one may not hold.
+constexpr ByteSet kNickEnds{"!@"};
+constexpr ByteSet kPrefixWordBreakers{":!"};
+
+bool isPrefixWord(std::string_view word) {
+    return !word.empty() && findAny(word, kPrefixWordBreakers) == std::string_view::npos;
+}
 
 }  // namespace
 
@@ -77,10 +84,10 @@ bool IRCMessage::is(std::string_view word) const {
                       [](char a, char b) { return lower(a, CaseMapping::Ascii) == lower(b, CaseMapping::Ascii); });
 }
 
-std::string_view IRCMessage::senderNick() const { return prefix.substr(0, prefix.find_first_of("!@")); }
+std::string_view IRCMessage::senderNick() const { return prefix.substr(0, findAny(prefix, kNickEnds)); }
 
 bool IRCMessage::fromUser() const {
-    const std::size_t nickEnd = prefix.find_first_of("!@");
+    const std::size_t nickEnd = findAny(prefix, kNickEnds);
     if (!isPrefixWord(prefix.substr(0, nickEnd)))
         return false;
     if (nickEnd == std::string_view::npos)
@@ -93,7 +100,7 @@ bool IRCMessage::fromUser() const {
         rest.remove_prefix(at);
     }
     const std::string_view host = rest.substr(1);
-    return !host.empty() && host.find_first_of("!@") == std::string_view::npos;
+    return !host.empty() && findAny(host, kNickEnds) == std::string_view::npos;
 }
 
 int IRCMessage::number() const {

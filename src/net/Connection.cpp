@@ -253,7 +253,7 @@ Connection::Opening Connection::handshakeStep() {
 void Connection::_read() {
     if (!isConnected())
         return;
-    char buffer[4096];
+    char buffer[16384];
     for (std::size_t taken = 0; taken < kMaxReadAtOnce && inbuf.size() < kMaxBufferedInput;) {
         std::size_t got = 0;
         switch (receive(buffer, sizeof buffer, got)) {
@@ -262,6 +262,10 @@ void Connection::_read() {
             taken += got;
             if (logEnabled(Debug))
                 logMessage(Debug, trafficLine("from ", sockfd, std::string_view(buffer, got)));
+            // Less than asked for: the socket had no more, and a read now
+            // would only say so. (TLS hands out a record at a time.)
+            if (got < sizeof buffer && !tls)
+                return;
             continue;
         case Transfer::Blocked:
             return;

@@ -92,7 +92,15 @@ bool HubClient::takeChat(std::string_view text, bool, LineKind kind, const Attri
         return false;
     const Clock::time_point now = currentTime();
     const std::size_t room = chatRoom(false);
-    for (std::size_t weight = chatWeight(text); !text.empty(); weight = chatWeight(text)) {
+    std::size_t weight = chatWeight(text);
+    // Unpaced, with nothing waiting, a line that fits goes out as it is.
+    if (!pacer.enabled() && pacer.queuedLines() == 0 && weight <= room && kind == kChatLine &&
+        link.isConnected()) {
+        writeChat(text);
+        noteActivity(now);
+        return true;
+    }
+    for (; !text.empty(); weight = chatWeight(text)) {
         std::string_view part = text;
         std::size_t partWeight = weight;
         if (weight > room) {

@@ -69,7 +69,7 @@ protected:
     std::string logInProgress() const override;
     // Says one chat message as the bot, framed by the protocol; it may hold
     // newlines. Called in turn by the pacing.
-    virtual void writeChat(const std::string& text) = 0;
+    virtual void writeChat(std::string_view text) = 0;
     // What text weighs against the hub's bound on a message: its bytes as
     // the protocol writes them.
     virtual std::size_t chatWeight(std::string_view text) const { return text.size(); }

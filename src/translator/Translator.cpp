@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "frame/Log.h"
+#include "frame/findAny.h"
 #include "frame/printable.h"
 #include "frame/yesNo.h"
 #include "translator/stripIRCFormatting.h"
@@ -13,6 +14,8 @@ namespace {
 // However long the IRC side's prefix and channel, a piece keeps at least
 // this room, and a speaker's tag at most as much again.
 constexpr std::size_t kMinPieceBytes = 64;
+// A NUL, CR or LF would cut or break every line a speaker's name tags.
+constexpr ByteSet kNameBreakers{std::string_view("\0\r\n", 3)};
 
 std::vector<std::string> splitNickList(const std::string& list) {
     std::vector<std::string> nicks;
@@ -38,7 +41,7 @@ void Translator::setConfig(const Config& config) {
 // Text is carried through C strings on some paths: a NUL would cut it. A
 // speaker is a name: a line break in it would break every line it tags.
 bool Translator::crosses(const ChatMessage& chat, const ChatClient& from) const {
-    if (chat.speaker.empty() || chat.speaker.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos ||
+    if (chat.speaker.empty() || findAny(chat.speaker, kNameBreakers) != std::string_view::npos ||
         chat.text.find('\0') != std::string_view::npos)
         return false;
     return std::none_of(ignoredNicks.begin(), ignoredNicks.end(),

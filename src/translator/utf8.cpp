@@ -1,5 +1,8 @@
 #include "translator/utf8.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace {
 
 bool isContinuationByte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
@@ -33,6 +36,16 @@ bool secondByteFits(unsigned char lead, unsigned char second) {
 
 bool isValidUtf8(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
+        // Most chat is ASCII: eight bytes at a time while no byte has its
+        // high bit set.
+        std::uint64_t eight;
+        if (at + sizeof eight <= text.size()) {
+            std::memcpy(&eight, text.data() + at, sizeof eight);
+            if ((eight & 0x8080808080808080u) == 0) {
+                at += sizeof eight;
+                continue;
+            }
+        }
         const auto lead = static_cast<unsigned char>(text[at]);
         if (lead < 0x80) {  // most chat is ASCII
             ++at;
