@@ -69,6 +69,8 @@ void ADCClient::onLinkOpen() {
     startKeepAlive();
     step = Step::Protocol;
     refusal.clear();
+    refusalPasses = false;
+    refusalWait.reset();
     sid.clear();
     nicks.clear();
     fourByteCharacters = true;
@@ -80,7 +82,7 @@ void ADCClient::onLinkOpen() {
 bool ADCClient::onMessage(const std::string& line, ChatMessage& chat) {
     noteActivity();
     if (!refusal.empty() && side.is(LinkState::LoggingIn) && line.compare(0, 5, "IQUI ") != 0) {
-        giveUp("the hub refused us: " + printable(refusal));
+        refuseLogIn(refusal);
         return false;
     }
     if (!parseADCMessage(line, parsed)) {
@@ -175,6 +177,8 @@ void ADCClient::onStatus(const ADCMessage& message) {
         onNickTaken();
     } else if (code[0] == '2') {
         refusal = said.substr(4);
+        // 211: the hub is full.
+        refusalPasses = code == "211";
         keepAway(message);
     }
 }
@@ -189,6 +193,19 @@ void ADCClient::keepAway(const ADCMessage& message) {
     const auto delay = seconds < 0 ? side.reconnectSchedule().longestDelay()
                                    : std::chrono::seconds(std::min(seconds, 24L * 3600));
     side.notBefore(Clock::now() + delay);
+    if (seconds >= 0) {
+        refusalPasses = true;
+        refusalWait = std::chrono::seconds(std::min(seconds, 24L * 3600));
+    }
+}
+
+// A refusal that names a wait, or a full hub, passes; the others (a wrong
+// password, a ban for good) end the attempt as a failure.
+void ADCClient::refuseLogIn(const std::string& why) {
+    if (refusalPasses)
+        giveUpForNow("the hub said \"" + printable(why) + "\"", refusalWait);
+    else
+        giveUp("the hub refused us: " + printable(why));
 }
 
 // The hub has closed the link on the refusal; the next nick needs a new one.
@@ -251,7 +268,7 @@ bool ADCClient::onQuit(const ADCMessage& message, ChatMessage& chat) {
     const std::optional<std::string_view> words = message.named("MS", 1);
     const std::string why = words ? unescaped(*words) : !refusal.empty() ? refusal : lastStatus;
     if (side.is(LinkState::LoggingIn))
-        giveUp("the hub refused us: " + printable(why));
+        refuseLogIn(why);
     else
         dropLink("the hub closed our session: " + printable(why));
     return false;
@@ -298,7 +315,7 @@ bool ADCClient::readChat(const ADCMessage& message, ChatMessage& chat) {
     return true;
 }
 
-std::size_t ADCClient::chatWeight(std::string_view text) const { return adcEscape(text).size(); }
+std::size_t ADCClient::chatWeight(std::string_view text) const { return adcEscapedSize(text); }
 
 // One message of the bot, in as few lines as the hub takes: a line that
 // would be too long is sent in parts, at line ends where it can be.
@@ -312,7 +329,7 @@ void ADCClient::writeChat(std::string_view chatText) {
         const std::size_t end = std::min(rest.find('\n'), rest.size());
         std::string_view line = rest.substr(0, end);
         rest.remove_prefix(std::min(end + 1, rest.size()));
-        std::size_t lineBytes = adcEscape(line).size();
+        std::size_t lineBytes = adcEscapedSize(line);
         if (!message.empty() && escapedBytes + 2 + lineBytes > room) {
             sendChatLine(message);
             message.clear();
@@ -323,7 +340,7 @@ void ADCClient::writeChat(std::string_view chatText) {
             const std::string_view part = utf8Prefix(line, room / 2);
             sendChatLine(part);
             line.remove_prefix(part.size());
-            lineBytes = adcEscape(line).size();
+            lineBytes = adcEscapedSize(line);
         }
         if (!message.empty()) {
             message += '\n';

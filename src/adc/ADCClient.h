@@ -57,6 +57,7 @@ private:
     bool onQuit(const ADCMessage& message, ChatMessage& chat);
     bool readPrivate(const ADCMessage& message, ChatMessage& chat);
     void keepAway(const ADCMessage& message);
+    void refuseLogIn(const std::string& why);
     bool readChat(const ADCMessage& message, ChatMessage& chat);
     void onNickTaken();
     std::string identity() const;
@@ -70,6 +71,10 @@ private:
     std::map<std::string, std::string, std::less<>> nicks;  // every user's nick by session id
     std::string lastStatus;      // the hub's last status text during the log-in
     std::string refusal;         // why the hub refused this log-in, while its goodbye is awaited
+    // The refusal names a wait (TL) or a full hub: it passes, and a first
+    // log-in refused so is tried again rather than ending the run.
+    bool refusalPasses = false;
+    std::optional<std::chrono::seconds> refusalWait;
     ADCMessage parsed;           // the message being handled, reused
     std::string speaker;         // a received speaker and text, unescaped
     std::string text;

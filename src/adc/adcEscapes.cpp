@@ -1,24 +1,40 @@
 #include "adc/adcEscapes.h"
 
+namespace {
+
+// What a byte of a parameter is written as when it must be escaped.
+const char* escapeOf(char c) {
+    switch (c) {
+    case ' ':
+        return "\\s";
+    case '\n':
+        return "\\n";
+    case '\\':
+        return "\\\\";
+    default:
+        return nullptr;
+    }
+}
+
+}  // namespace
+
 std::string adcEscape(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size() + text.size() / 8);
     for (const char c : text) {
-        switch (c) {
-        case ' ':
-            escaped += "\\s";
-            break;
-        case '\n':
-            escaped += "\\n";
-            break;
-        case '\\':
-            escaped += "\\\\";
-            break;
-        default:
+        if (const char* escape = escapeOf(c))
+            escaped += escape;
+        else
             escaped += c;
-        }
     }
     return escaped;
+}
+
+std::size_t adcEscapedSize(std::string_view text) {
+    std::size_t size = text.size();
+    for (const char c : text)
+        size += escapeOf(c) != nullptr;
+    return size;
 }
 
 bool adcUnescape(std::string_view parameter, std::string& out) {

@@ -105,3 +105,22 @@ TEST_F(ADCClientTest, SessionOnAnOldUhubAndAGoodbyeWithAWait) {
     EXPECT_TRUE(log.contains("ADCClient: the hub closed our session: Banned for now"));
     EXPECT_TRUE(log.contains("Trying to reconnect... in 3 s")) << log.text();
 }
+
+// A log-in refused with a wait passes: the attempt ends "for now", and a
+// first log-in refused so does not end the run.
+TEST_F(ADCClientTest, ALogInRefusedWithAWaitIsRefusedForNow) {
+    LogCapture log;
+    play([&] {
+        EXPECT_EQ(hub.readLine(), "HSUP ADBASE ADTIGR");
+        hub.send("ISUP ADBASE ADTIGR");
+        hub.send("ISID AAAB");
+        hub.send("IINF CT32 VEuhub/0.4.1-release NIhub");
+        hub.readLine();
+        hub.send("ISTA 231 Reconnecting\\stoo\\sfast TL0");
+        hub.send("IQUI AAAB TL0 MSReconnecting\\stoo\\sfast");
+    });
+    ASSERT_TRUE(loop.untilDown());
+    EXPECT_TRUE(client.refusedForNow());
+    EXPECT_TRUE(log.contains("ADCClient: log-in refused for now: the hub said \"Reconnecting too fast\"; trying again"))
+        << log.text();
+}

@@ -44,6 +44,7 @@ TEST(Tiger, PublishedVectors) {
 TEST(AdcEscapes, RoundTripAndInvalidEscapes) {
     const std::string text = "a b\nc\\d \\s";
     EXPECT_EQ(adcEscape(text), "a\\sb\\nc\\\\d\\s\\\\s");
+    EXPECT_EQ(adcEscapedSize(text), adcEscape(text).size());
     std::string back;
     ASSERT_TRUE(adcUnescape(adcEscape(text), back));
     EXPECT_EQ(back, text);
