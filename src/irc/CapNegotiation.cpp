@@ -2,11 +2,13 @@
 
 #include "frame/printable.h"
 
-std::optional<std::string_view> capabilityValue(std::string_view capabilities, std::string_view name) {
-    return listedValue(capabilities, ' ', name);
-}
-
 namespace {
+
+// The value of capability in a CAP LS list ("a b=c"): empty for one
+// without a value, nothing when the list lacks it.
+std::optional<std::string_view> capabilityValue(std::string_view list, std::string_view capability) {
+    return listedValue(list, ' ', capability);
+}
 
 bool names(std::string_view list, std::string_view capability) { return capabilityValue(list, capability).has_value(); }
 
@@ -69,7 +71,8 @@ CapNegotiation::Progress CapNegotiation::onCapabilities(const IRCMessage& messag
 // refusal of them cannot take SASL with it.
 CapNegotiation::Progress CapNegotiation::onListEnd(std::vector<std::string>& replies) {
     if (sasl)
-        if (const std::optional<std::string> why = sasl->unusableWith(offered, capabilitiesCut))
+        if (const std::optional<std::string> why =
+                sasl->unusableWith(offered, capabilitiesCut ? kMaxCapabilityBytes : 0))
             return fail(*why);
     if (wantRelaymsg) {
         if (!names(offered, kRelaymsg)) {

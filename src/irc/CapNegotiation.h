@@ -12,10 +12,6 @@
 #include "irc/IRCMessage.h"
 #include "irc/SaslLogin.h"
 
-// The value of capability name in a CAP LS list ("a b=c"): empty for one
-// without a value, nothing when the list lacks it.
-std::optional<std::string_view> capabilityValue(std::string_view capabilities, std::string_view name);
-
 class CapNegotiation {
 public:
     enum class Progress { Continue, Done, Failed };

@@ -1,7 +1,6 @@
 #include "irc/SaslLogin.h"
 
 #include "frame/printable.h"
-#include "irc/CapNegotiation.h"
 #include "irc/base64.h"
 
 namespace {
@@ -24,11 +23,11 @@ bool listsMechanism(std::string_view list, std::string_view mechanism) {
 SaslLogin::SaslLogin(std::string userName, std::string secret)
     : user(std::move(userName)), password(std::move(secret)) {}
 
-std::optional<std::string> SaslLogin::unusableWith(std::string_view capabilities, bool listCut) const {
-    const std::optional<std::string_view> offered = capabilityValue(capabilities, "sasl");
+std::optional<std::string> SaslLogin::unusableWith(std::string_view capabilities, std::size_t cutAtBytes) const {
+    const std::optional<std::string_view> offered = listedValue(capabilities, ' ', "sasl");
     if (!offered)
-        return listCut ? "the server's list of capabilities is longer than " +
-                             std::to_string(CapNegotiation::kMaxCapabilityBytes) + " bytes, and SASL is not in the part kept"
+        return cutAtBytes > 0 ? "the server's list of capabilities is longer than " + std::to_string(cutAtBytes) +
+                                    " bytes, and SASL is not in the part kept"
                        : "the server does not offer SASL; it offers \"" + printable(capabilities) + "\"";
     if (!offered->empty() && !listsMechanism(*offered, mechanism()))
         return std::string("the server's SASL takes ") + printable(*offered) + ", not " + mechanism();
