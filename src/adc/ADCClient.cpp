@@ -73,6 +73,7 @@ void ADCClient::onLinkOpen() {
     refusalWait.reset();
     sid.clear();
     nicks.clear();
+    nickBytes = 0;
     fourByteCharacters = true;
     connection.writeMessage(kSupport);
 }
@@ -230,17 +231,28 @@ bool ADCClient::onUserInfo(const ADCMessage& message, ChatMessage& chat) {
     const std::optional<std::string_view> nick = message.named("NI", 1);
     if (!nick || !isSessionId(from))
         return false;
+    // A nick no hub allows is no one's, and is not kept; nor are nicks past
+    // the bounds of the member list, by count and by bytes.
     const auto known = nicks.find(from);
+    const bool keepable = nick->size() <= 2 * MemberList::kMaxNickBytes &&
+                          nickBytes + nick->size() <= MemberList::kMaxBytes;
     if (known != nicks.end()) {
-        const std::string renamed = unescaped(*nick);
-        hubMembers.rename(known->second, renamed);
-        known->second = renamed;
+        const bool member = hubMembers.remove(known->second);
+        nickBytes -= known->second.size();
+        if (!keepable) {
+            nicks.erase(known);
+            return false;
+        }
+        known->second = unescaped(*nick);
+        nickBytes += known->second.size();
+        if (member)
+            hubMembers.add(known->second);
         return false;
     }
-    // A nick no hub allows is no one's, and is not kept.
-    if (nicks.size() >= MemberList::kMaxMembers || nick->size() > 2 * MemberList::kMaxNickBytes)
+    if (nicks.size() >= MemberList::kMaxMembers || !keepable)
         return false;
     const std::string& added = nicks.emplace(std::string(from), unescaped(*nick)).first->second;
+    nickBytes += added.size();
     if (!userCame(added))
         return false;
     chat.speaker = added;
@@ -257,6 +269,7 @@ bool ADCClient::onQuit(const ADCMessage& message, ChatMessage& chat) {
         if (known == nicks.end())
             return false;
         speaker = known->second;
+        nickBytes -= known->second.size();
         nicks.erase(known);
         if (!userWent(speaker))
             return false;
@@ -366,6 +379,7 @@ std::optional<std::string> ADCClient::goodbye(const std::string&) const {
 void ADCClient::onLinkLost() {
     HubClient::onLinkLost();
     nicks.clear();
+    nickBytes = 0;
 }
 
 std::string ADCClient::lastWords() const {

@@ -69,6 +69,7 @@ private:
     std::string sid;             // our session id on this link
     bool fourByteCharacters = true;        // the hub relays characters beyond U+FFFF
     std::map<std::string, std::string, std::less<>> nicks;  // every user's nick by session id
+    std::size_t nickBytes = 0;                              // what those nicks take
     std::string lastStatus;      // the hub's last status text during the log-in
     std::string refusal;         // why the hub refused this log-in, while its goodbye is awaited
     // The refusal names a wait (TL) or a full hub: it passes, and a first

@@ -78,6 +78,12 @@ TEST_F(ADCClientTest, SessionOnAnOldUhubAndAGoodbyeWithAWait) {
         hub.send(line);
     ASSERT_TRUE(loop.runUntil([&] { return loop.chat.size() == 2; }));
     EXPECT_EQ(loop.chat, (std::vector<std::string>{"carol: says this\nand\\that", "* carol waves"}));
+    // A rename to a nick no hub allows: that user is no one's any more.
+    for (const std::string& line : {"BINF AAAC NI" + std::string(300, 'x'), std::string("BMSG AAAC unheard"),
+                                    std::string("BINF AAAD IDY NIdave"), std::string("BMSG AAAD heard")})
+        hub.send(line);
+    ASSERT_TRUE(loop.runUntil([&] { return loop.chat.size() == 3; }));
+    EXPECT_EQ(loop.chat.back(), "dave: heard");
     EXPECT_TRUE(log.contains("ADCClient: ignored a password request outside the log-in"));
 
     client.sendChat("<alice> \x02" "bold\x02 \xf0\x9f\x98\x80 caf\xe9 tab\there");
