@@ -37,6 +37,14 @@ protected:
         client.setConfig(config);
         client.setReconnectDelays(std::chrono::seconds(1), std::chrono::seconds(1));
     }
+    // The hub's side of a log-in up to the bot's INF, which it returns.
+    std::string greet() {
+        EXPECT_EQ(hub.readLine(), "HSUP ADBASE ADTIGR");
+        hub.send("ISUP ADBASE ADTIGR");
+        hub.send("ISID AAAB");
+        hub.send("IINF CT32 VEuhub/0.4.1-release NIhub");
+        return hub.readLine();
+    }
     template <typename Script>
     void play(Script script) {
         std::future<void> hubSide = std::async(std::launch::async, [&] {
@@ -59,11 +67,7 @@ protected:
 TEST_F(ADCClientTest, SessionOnAnOldUhubAndAGoodbyeWithAWait) {
     LogCapture log;
     play([&] {
-        EXPECT_EQ(hub.readLine(), "HSUP ADBASE ADTIGR");
-        hub.send("ISUP ADBASE ADTIGR");
-        hub.send("ISID AAAB");
-        hub.send("IINF CT32 VEuhub/0.4.1-release NIhub");
-        const std::string info = hub.readLine();
+        const std::string info = greet();
         const std::string pid = base32Decode(info.substr(info.find(" PD") + 3, 39)).value();
         EXPECT_EQ(info.substr(0, 48), "BINF AAAB ID" + base32Encode(tigerHash(pid)).substr(0, 36));
         EXPECT_NE(info.find(" NIbrivox DEbrivox\\sgate\\sbot VEbrivox\\s"), std::string::npos) << info;
@@ -117,11 +121,7 @@ TEST_F(ADCClientTest, SessionOnAnOldUhubAndAGoodbyeWithAWait) {
 TEST_F(ADCClientTest, ALogInRefusedWithAWaitIsRefusedForNow) {
     LogCapture log;
     play([&] {
-        EXPECT_EQ(hub.readLine(), "HSUP ADBASE ADTIGR");
-        hub.send("ISUP ADBASE ADTIGR");
-        hub.send("ISID AAAB");
-        hub.send("IINF CT32 VEuhub/0.4.1-release NIhub");
-        hub.readLine();
+        greet();
         hub.send("ISTA 231 Reconnecting\\stoo\\sfast TL0");
         hub.send("IQUI AAAB TL0 MSReconnecting\\stoo\\sfast");
     });
