@@ -70,16 +70,16 @@ CapNegotiation::Progress CapNegotiation::onCapabilities(const IRCMessage& messag
 // Relayed nicks are asked for first, in a REQ of their own, so that a
 // refusal of them cannot take SASL with it.
 CapNegotiation::Progress CapNegotiation::onListEnd(std::vector<std::string>& replies) {
-    if (sasl)
-        if (const std::optional<std::string> why =
-                sasl->unusableWith(offered, capabilitiesCut ? kMaxCapabilityBytes : 0))
+    if (sasl) {
+        const std::optional<std::string_view> mechanisms = capabilityValue(offered, "sasl");
+        if (!mechanisms)
+            return fail(notOffered("SASL") + (capabilitiesCut ? "" : "; it offers \"" + printable(offered) + "\""));
+        if (const std::optional<std::string> why = sasl->unusableWith(*mechanisms))
             return fail(*why);
+    }
     if (wantRelaymsg) {
         if (!names(offered, kRelaymsg)) {
-            relayWhy = capabilitiesCut ? "the server's list of capabilities is longer than " +
-                                             std::to_string(kMaxCapabilityBytes) + " bytes, and " +
-                                             std::string(kRelaymsg) + " is not in the part kept"
-                                       : "the server does not offer " + std::string(kRelaymsg);
+            relayWhy = notOffered(kRelaymsg);
         } else {
             replies.push_back("CAP REQ :" + std::string(kRelaymsg) +
                               (names(offered, kMessageTags) ? " " + std::string(kMessageTags) : std::string()));
@@ -92,6 +92,14 @@ CapNegotiation::Progress CapNegotiation::onListEnd(std::vector<std::string>& rep
     }
     step = Step::Requesting;
     return finishIfAnswered(replies);
+}
+
+// Why the server's list lacks a capability: it does not offer it, or
+// offers more than we keep.
+std::string CapNegotiation::notOffered(std::string_view name) const {
+    return capabilitiesCut ? "the server's list of capabilities is longer than " + std::to_string(kMaxCapabilityBytes) +
+                                 " bytes, and " + std::string(name) + " is not in the part kept"
+                           : "the server does not offer " + std::string(name);
 }
 
 CapNegotiation::Progress CapNegotiation::onAnswer(bool granted, std::string_view answered, std::string_view line,

@@ -53,6 +53,7 @@ private:
     Progress onAnswer(bool granted, std::string_view names, std::string_view line, std::vector<std::string>& replies);
     Progress finishIfAnswered(std::vector<std::string>& replies);
     Progress end(std::vector<std::string>& replies);
+    std::string notOffered(std::string_view name) const;
     Progress giveUpOn(const std::string& reason);
     Progress fail(const std::string& reason);
 

@@ -472,7 +472,10 @@ void IRCClient::onTick(Clock::time_point now) {
 void IRCClient::writePacedLines() {
     std::string line;
     while (connection.isConnected() && pacer.popReady(currentTime(), line)) {
-        if (const std::optional<RelayedNicks::Held> held = RelayedNicks::readHeld(line))
+        // Only with relayed nicks wanted does the queue hold held lines.
+        const std::optional<RelayedNicks::Held> held =
+            relaymsgWanted ? RelayedNicks::readHeld(line) : std::nullopt;
+        if (held)
             writeHeld(line, *held);
         else
             connection.writeMessage(line);

@@ -23,14 +23,9 @@ bool listsMechanism(std::string_view list, std::string_view mechanism) {
 SaslLogin::SaslLogin(std::string userName, std::string secret)
     : user(std::move(userName)), password(std::move(secret)) {}
 
-std::optional<std::string> SaslLogin::unusableWith(std::string_view capabilities, std::size_t cutAtBytes) const {
-    const std::optional<std::string_view> offered = listedValue(capabilities, ' ', "sasl");
-    if (!offered)
-        return cutAtBytes > 0 ? "the server's list of capabilities is longer than " + std::to_string(cutAtBytes) +
-                                    " bytes, and SASL is not in the part kept"
-                       : "the server does not offer SASL; it offers \"" + printable(capabilities) + "\"";
-    if (!offered->empty() && !listsMechanism(*offered, mechanism()))
-        return std::string("the server's SASL takes ") + printable(*offered) + ", not " + mechanism();
+std::optional<std::string> SaslLogin::unusableWith(std::string_view mechanisms) const {
+    if (!mechanisms.empty() && !listsMechanism(mechanisms, mechanism()))
+        return std::string("the server's SASL takes ") + printable(mechanisms) + ", not " + mechanism();
     return std::nullopt;
 }
 

@@ -20,9 +20,9 @@ public:
     // the TLS client certificate.
     SaslLogin(std::string user, std::string password);
 
-    // Why the capabilities a server offers do not let us log in; nothing
-    // when they do. cutAtBytes: the bound the list was cut at, 0 when whole.
-    std::optional<std::string> unusableWith(std::string_view capabilities, std::size_t cutAtBytes) const;
+    // Why the mechanisms the server's sasl capability names (none: any)
+    // do not let us log in; nothing when they do.
+    std::optional<std::string> unusableWith(std::string_view mechanisms) const;
     // The line that starts the exchange once the capability is granted.
     std::string firstLine() const { return std::string("AUTHENTICATE ") + mechanism(); }
     // Whether a line with this command belongs to the exchange.
